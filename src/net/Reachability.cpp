@@ -1,0 +1,75 @@
+#include "net/Reachability.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+namespace stampo {
+
+namespace {
+
+constexpr const char* builtInProbeHost = "example.com";
+constexpr const char* probePort = "443";
+
+struct AddrInfoFree {
+    void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoFree>;
+
+// Owns one socket descriptor.
+class Socket final {
+public:
+    explicit Socket(int fd)
+        : m_fd(fd) {}
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    ~Socket() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+std::string configuredProbeHost() {
+    const char* host = std::getenv("STAMPO_PROBE_HOST");
+    return host != nullptr && *host != '\0' ? host : builtInProbeHost;
+}
+
+// Connecting a UDP socket sends nothing: it only asks the kernel for a route to the address.
+bool hasRoute(const addrinfo& address) {
+    const Socket probe{::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol)};
+    return probe.fd() >= 0 && ::connect(probe.fd(), address.ai_addr, address.ai_addrlen) == 0;
+}
+
+} // namespace
+
+HostReachability::HostReachability()
+    : m_probeHost(configuredProbeHost()) {}
+
+HostReachability::HostReachability(std::string probeHost)
+    : m_probeHost(std::move(probeHost)) {}
+
+bool HostReachability::isReachable() const {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(m_probeHost.c_str(), probePort, &hints, &found) != 0)
+        return false;
+    const AddrInfoList addresses{found};
+    for (const addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
+        if (hasRoute(*address))
+            return true;
+    }
+    return false;
+}
+
+} // namespace stampo
