@@ -1,0 +1,71 @@
+// Loads a large user list and a large record list from the simulator the way the employee window does,
+// and prints wall time, requests and connections for each.
+#include "KintoneSimulator.h"
+#include "app/MainQueue.h"
+#include "kintone/Kintone.h"
+#include "widgets/Alert.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <iostream>
+
+using namespace stampo;
+
+namespace {
+
+using Json = Kintone::Json;
+
+// Work and alerts run at once on the calling thread: the benchmark has no user interface.
+class InlineQueue final : public MainQueue {
+public:
+    void async(std::function<void()> work) override { work(); }
+};
+
+class PrintingAlert final : public Alert {
+public:
+    void show(const std::string& message) override { std::cerr << "alert: " << message << "\n"; }
+};
+
+template <typename Start> void measure(const char* name, kintonesim::KintoneSimulator& sim, Start start) {
+    sim.clearRequests();
+    const int connectionsBefore = sim.connections();
+    std::promise<std::size_t> done;
+    const auto begin = std::chrono::steady_clock::now();
+    start([&](const Json& list) { done.set_value(list.size()); }, [&] { done.set_value(0); });
+    const std::size_t items = done.get_future().get();
+    const auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin);
+    std::printf("%-8s items=%zu requests=%zu connections=%d wall_ms=%.1f\n", name, items, sim.requests().size(),
+                sim.connections() - connectionsBefore, elapsed.count());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int users = argc > 1 ? std::atoi(argv[1]) : 10000;
+    const int records = argc > 2 ? std::atoi(argv[2]) : 50000;
+
+    kintonesim::SimulatorOptions options;
+    options.sampleData = false;
+    kintonesim::KintoneSimulator sim(options);
+    sim.addUsers(users);
+    const int app = sim.addApp(Json::parse(R"({"氏名":{"type":"SINGLE_LINE_TEXT","code":"氏名","label":"氏名"}})"));
+    for (int i = 0; i < records; ++i)
+        sim.addRecord(app, Json{{"氏名", {{"value", "社員 " + std::to_string(i + 1)}}}});
+
+    TransportOptions transport;
+    transport.caFile = sim.caFile().string();
+    transport.connectTo = sim.connectTo();
+    Kintone kintone(std::make_shared<InlineQueue>(), std::make_shared<PrintingAlert>(), transport);
+    const std::string auth = kintonesim::SimulatorOptions().authCodes.front();
+
+    measure("users", sim, [&](Kintone::Success success, Kintone::Failure failure) {
+        kintone.getUsers(0, Kintone::usersPrefix("bench", "com"), 100, auth, "", "", "", "", failure,
+                         std::make_shared<Json>(Json::array()), success);
+    });
+    measure("records", sim, [&](Kintone::Success success, Kintone::Failure failure) {
+        kintone.getRecords("bench", "com", std::to_string(app), "", "", auth, "", "", "", "", success, failure);
+    });
+    return 0;
+}

@@ -1,0 +1,330 @@
+#include "kintone/Kintone.h"
+
+#include "app/MainQueue.h"
+#include "kintone/ErrorTexts.h"
+#include "kintone/Session.h"
+#include "kintone/Transport.h"
+#include "widgets/Alert.h"
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+
+namespace stampo {
+
+struct Kintone::Context {
+    std::shared_ptr<MainQueue> mainQueue;
+    std::shared_ptr<Alert> alert;
+    std::shared_ptr<const Transport> transport;
+};
+
+namespace {
+
+using Json = Kintone::Json;
+
+constexpr const char* serviceLabel = "cybozu";
+constexpr const char* recordPath = "/k/v1/record.json";
+constexpr const char* formFieldsPath = "/k/v1/app/form/fields.json";
+constexpr const char* cursorPath = "/k/v1/records/cursor.json";
+constexpr const char* usersPath = "/v1/users.json";
+constexpr int cursorPageSize = 500;
+
+bool isHostLabel(const std::string& text) {
+    if (text.empty() || text.size() > 63)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+    });
+}
+
+bool isRegion(const std::string& text) {
+    return text == "com" || text == "cn";
+}
+
+// A header value must not be able to end its line and start another header.
+bool isHeaderSafe(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+// Texts put into an address unencoded may only hold characters that cannot change its meaning.
+bool isAddressSafe(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+               c == '_' || c == '~';
+    });
+}
+
+std::optional<std::string> addressProblem(const std::string& subDomain, const std::string& topLevelDomain) {
+    if (!isHostLabel(subDomain))
+        return ErrorTexts::invalidSubdomain();
+    if (!isRegion(topLevelDomain))
+        return ErrorTexts::invalidRegion();
+    return std::nullopt;
+}
+
+// Whether a users prefix is exactly what usersPrefix() makes for some valid subdomain and region.
+bool isUsersPrefix(const std::string& prefix) {
+    const std::string scheme = "https://";
+    const std::string tail = std::string(usersPath) + "?offset=";
+    if (prefix.rfind(scheme, 0) != 0 || prefix.size() < scheme.size() + tail.size() ||
+        prefix.compare(prefix.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    const std::string host = prefix.substr(scheme.size(), prefix.size() - scheme.size() - tail.size());
+    const std::string domain = std::string(".") + serviceLabel + ".";
+    const auto at = host.find(domain);
+    return at != std::string::npos && !addressProblem(host.substr(0, at), host.substr(at + domain.size()));
+}
+
+std::string authorizationHeader(const std::string& authCode) {
+    // libcurl drops a header given as "Name:" with no value; "Name;" sends it empty.
+    return authCode.empty() ? "X-Cybozu-Authorization;" : "X-Cybozu-Authorization: " + authCode;
+}
+
+HttpRequest readRequest(std::string url, const std::string& authCode) {
+    return {"GET", std::move(url), {"Accept: application/json", authorizationHeader(authCode)}, std::nullopt};
+}
+
+// The common answer handling: the parsed answer of a status-200 answer, or the text to show.
+struct Answer {
+    Json json;
+    std::optional<std::string> problem;
+};
+
+Answer interpret(const HttpResponse& response) {
+    if (response.curlCode != 0)
+        return {{}, ErrorTexts::transport(response)};
+    Json parsed = Json::parse(response.body, nullptr, false);
+    if (parsed.is_discarded())
+        return {{}, ErrorTexts::unreadableAnswer(response.status)};
+    if (response.status != 200) {
+        const auto message = parsed.is_object() ? parsed.find("message") : parsed.end();
+        if (message != parsed.end() && message->is_string() && !message->get_ref<const std::string&>().empty())
+            return {{}, message->get<std::string>()};
+        return {{}, ErrorTexts::httpStatus(response.status)};
+    }
+    return {std::move(parsed), std::nullopt};
+}
+
+// The member `name` of an object answer if it is of the wanted kind, else null.
+Json* member(Json& answer, const char* name, Json::value_t kind) {
+    if (!answer.is_object())
+        return nullptr;
+    const auto it = answer.find(name);
+    return it != answer.end() && it->type() == kind ? &*it : nullptr;
+}
+
+void appendAll(Json& list, Json& page) {
+    for (Json& item : page)
+        list.push_back(std::move(item));
+}
+
+} // namespace
+
+Kintone::Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert, TransportOptions options)
+    : m_context(std::make_shared<const Context>(
+          Context{std::move(mainQueue), std::move(alert), std::make_shared<const Transport>(std::move(options))})) {}
+
+std::string Kintone::serviceBase(const std::string& subDomain, const std::string& topLevelDomain) {
+    return "https://" + subDomain + "." + serviceLabel + "." + topLevelDomain;
+}
+
+std::string Kintone::usersPrefix(const std::string& subDomain, const std::string& topLevelDomain) {
+    return serviceBase(subDomain, topLevelDomain) + usersPath + "?offset=";
+}
+
+Kintone::Json Kintone::fieldValue(const std::string& fieldType, const std::string& text) {
+    if (fieldType == "USER_SELECT")
+        return Json{{"value", Json::array({Json{{"code", text}}})}};
+    return Json{{"value", text}};
+}
+
+std::shared_ptr<Session> Kintone::makeSession(const std::string& proxyHost, const std::string& proxyPort,
+                                              const std::string& proxyUser, const std::string& proxyPassword) const {
+    return std::make_shared<Session>(ProxySettings{proxyHost, proxyPort, proxyUser, proxyPassword},
+                                     m_context->transport);
+}
+
+void Kintone::reject(const std::string& message, const Failure& failure) const {
+    m_context->mainQueue->async([alert = m_context->alert, message] { alert->show(message); });
+    if (failure)
+        failure();
+}
+
+void Kintone::send(const std::shared_ptr<Session>& session, HttpRequest request, Step step, Failure failure) const {
+    const bool started =
+        session->start(std::move(request), [client = *this, step = std::move(step), failure](const HttpResponse& r) {
+            Answer answer = interpret(r);
+            if (answer.problem)
+                client.reject(*answer.problem, failure);
+            else
+                step(answer.json);
+        });
+    if (!started)
+        reject(ErrorTexts::cannotStart(), failure);
+}
+
+void Kintone::sendBody(const std::string& method, const std::string& subDomain, const std::string& topLevelDomain,
+                       const std::string& path, const std::string& authCode, const std::shared_ptr<Session>& session,
+                       const Json& body, Step step, Failure failure) const {
+    if (const auto problem = addressProblem(subDomain, topLevelDomain))
+        return reject(*problem, failure);
+    if (!isHeaderSafe(authCode))
+        return reject(ErrorTexts::invalidAuthCode(), failure);
+    std::string text;
+    try {
+        text = body.dump(2);
+    } catch (const Json::exception&) {
+        return reject(ErrorTexts::unserialisableBody(), failure);
+    }
+    HttpRequest request{method,
+                        serviceBase(subDomain, topLevelDomain) + path,
+                        {"Content-Type: application/json", authorizationHeader(authCode)},
+                        std::move(text)};
+    send(session, std::move(request), std::move(step), std::move(failure));
+}
+
+void Kintone::addRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
+                        const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
+                        const std::string& proxyUser, const std::string& proxyPassword, const Json& record,
+                        Success success, Failure failure) const {
+    const Json body{{"app", appId}, {"record", record}};
+    sendBody(
+        "POST", subDomain, topLevelDomain, recordPath, authCode,
+        makeSession(proxyHost, proxyPort, proxyUser, proxyPassword), body,
+        [client = *this, success, failure](Json& answer) {
+            if (!answer.is_object())
+                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+            if (success)
+                success(answer);
+        },
+        failure);
+}
+
+void Kintone::updateRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
+                           const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
+                           const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
+                           const Json& record, Success success, Failure failure) const {
+    const Json body{{"app", appId}, {"id", recordId}, {"record", record}};
+    sendBody(
+        "PUT", subDomain, topLevelDomain, recordPath, authCode,
+        makeSession(proxyHost, proxyPort, proxyUser, proxyPassword), body,
+        [client = *this, success, failure](Json& answer) {
+            if (!answer.is_object())
+                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+            if (success)
+                success(answer);
+        },
+        failure);
+}
+
+void Kintone::getFormFields(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
+                            const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
+                            const std::string& proxyUser, const std::string& proxyPassword, Success success,
+                            Failure failure) const {
+    if (const auto problem = addressProblem(subDomain, topLevelDomain))
+        return reject(*problem, failure);
+    if (!isHeaderSafe(authCode))
+        return reject(ErrorTexts::invalidAuthCode(), failure);
+    if (!isAddressSafe(appId))
+        return reject(ErrorTexts::invalidAppId(), failure);
+    send(
+        makeSession(proxyHost, proxyPort, proxyUser, proxyPassword),
+        readRequest(serviceBase(subDomain, topLevelDomain) + formFieldsPath + "?app=" + appId, authCode),
+        [client = *this, success, failure](Json& answer) {
+            Json* properties = member(answer, "properties", Json::value_t::object);
+            if (!properties)
+                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+            if (success)
+                success(*properties);
+        },
+        failure);
+}
+
+void Kintone::getUsers(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
+                       const std::string& proxyHost, const std::string& proxyPort, const std::string& proxyUser,
+                       const std::string& proxyPassword, Failure failure, std::shared_ptr<Json> users,
+                       Success success) const {
+    getUsersPage(offset, usersPrefix, pageSize, authCode, makeSession(proxyHost, proxyPort, proxyUser, proxyPassword),
+                 std::move(failure), std::move(users), std::move(success));
+}
+
+void Kintone::getUsersPage(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
+                           std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> users,
+                           Success success) const {
+    if (!isUsersPrefix(usersPrefix))
+        return reject(ErrorTexts::invalidSubdomain(), failure);
+    if (!isHeaderSafe(authCode))
+        return reject(ErrorTexts::invalidAuthCode(), failure);
+    if (!users)
+        users = std::make_shared<Json>(Json::array());
+    const std::string url = usersPrefix + std::to_string(offset) + "&size=" + std::to_string(pageSize);
+    send(
+        session, readRequest(url, authCode),
+        [client = *this, offset, usersPrefix, pageSize, authCode, session, failure, users, success](Json& answer) {
+            Json* page = member(answer, "users", Json::value_t::array);
+            if (!page || !users->is_array())
+                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+            const auto count = page->size();
+            appendAll(*users, *page);
+            // A full page means there may be more; a server that keeps sending full pages cannot run the
+            // offset past what an int holds.
+            if (pageSize > 0 && count == static_cast<std::size_t>(pageSize)) {
+                if (offset > INT_MAX - pageSize)
+                    return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+                return client.getUsersPage(offset + pageSize, usersPrefix, pageSize, authCode, session->handOver(),
+                                           failure, users, success);
+            }
+            if (success)
+                success(*users);
+        },
+        failure);
+}
+
+void Kintone::getRecords(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
+                         const std::string& query, const std::string& order, const std::string& authCode,
+                         const std::string& proxyHost, const std::string& proxyPort, const std::string& proxyUser,
+                         const std::string& proxyPassword, Success success, Failure failure) const {
+    const Json body{{"app", appId},
+                    {"query", query + " order by " + (order.empty() ? std::string("$id asc") : order)},
+                    {"size", cursorPageSize}};
+    const auto session = makeSession(proxyHost, proxyPort, proxyUser, proxyPassword);
+    const std::string cursorAddress = serviceBase(subDomain, topLevelDomain) + cursorPath;
+    sendBody(
+        "POST", subDomain, topLevelDomain, cursorPath, authCode, session, body,
+        [client = *this, cursorAddress, authCode, session, failure, success](Json& answer) {
+            const Json* id = member(answer, "id", Json::value_t::string);
+            if (!id)
+                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+            client.readCursor(cursorAddress, id->get<std::string>(), authCode, session, failure,
+                              std::make_shared<Json>(Json::array()), success);
+        },
+        failure);
+}
+
+void Kintone::readCursor(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
+                         std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> records,
+                         Success success) const {
+    if (cursorId.empty() || !isAddressSafe(cursorId))
+        return reject(ErrorTexts::unexpectedAnswer(), failure);
+    if (!isHeaderSafe(authCode))
+        return reject(ErrorTexts::invalidAuthCode(), failure);
+    if (!records)
+        records = std::make_shared<Json>(Json::array());
+    send(
+        session, readRequest(cursorAddress + "?id=" + cursorId, authCode),
+        [client = *this, cursorAddress, cursorId, authCode, session, failure, records, success](Json& answer) {
+            const Json* next = member(answer, "next", Json::value_t::boolean);
+            Json* page = member(answer, "records", Json::value_t::array);
+            // A cursor that promises more but delivers nothing would never end.
+            if (!next || !page || !records->is_array() || (next->get<bool>() && page->empty()))
+                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+            appendAll(*records, *page);
+            if (next->get<bool>())
+                return client.readCursor(cursorAddress, cursorId, authCode, session, failure, records, success);
+            if (success)
+                success(*records);
+        },
+        failure);
+}
+
+} // namespace stampo

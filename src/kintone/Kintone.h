@@ -1,0 +1,92 @@
+#pragma once
+
+#include "kintone/HttpExchange.h"
+#include "kintone/TransportOptions.h"
+
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace stampo {
+
+class Alert;
+class MainQueue;
+class Session;
+
+// The client of kintone's REST interface. Every operation returns at once; its request runs on a worker
+// thread of its own, and exactly one of the two continuations is called, on that thread. Failures are shown
+// to the user by the client itself (an alert queued on the main queue) before failure is called.
+// The client keeps no state between requests: connection data is passed to every operation anew.
+class Kintone final {
+public:
+    using Json = nlohmann::ordered_json;
+    using Success = std::function<void(const Json& result)>;
+    using Failure = std::function<void()>;
+
+    Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert,
+            TransportOptions options = TransportOptions::fromEnvironment());
+
+    // Adds a record; success receives kintone's answer ({"id", "revision"}).
+    void addRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
+                   const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
+                   const std::string& proxyUser, const std::string& proxyPassword, const Json& record, Success success,
+                   Failure failure) const;
+    // Changes the fields named in `record` of record `recordId`; success receives kintone's answer.
+    void updateRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
+                      const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
+                      const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
+                      const Json& record, Success success, Failure failure) const;
+
+    // The value object of one field in a record body.
+    static Json fieldValue(const std::string& fieldType, const std::string& text);
+
+    std::shared_ptr<Session> makeSession(const std::string& proxyHost, const std::string& proxyPort,
+                                         const std::string& proxyUser, const std::string& proxyPassword) const;
+
+    // Success receives the app's "properties" object, unchanged.
+    void getFormFields(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
+                       const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
+                       const std::string& proxyUser, const std::string& proxyPassword, Success success,
+                       Failure failure) const;
+
+    // Reads all users page by page from `offset` on, appending to `users`; success receives the whole list.
+    void getUsers(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
+                  const std::string& proxyHost, const std::string& proxyPort, const std::string& proxyUser,
+                  const std::string& proxyPassword, Failure failure, std::shared_ptr<Json> users,
+                  Success success) const;
+
+    // Reads all records of an app matching `query` (ordered by `order`, or "$id asc") through a cursor.
+    void getRecords(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
+                    const std::string& query, const std::string& order, const std::string& authCode,
+                    const std::string& proxyHost, const std::string& proxyPort, const std::string& proxyUser,
+                    const std::string& proxyPassword, Success success, Failure failure) const;
+
+    // Reads the cursor's pages on `session`, appending to `records`; the page step of getRecords.
+    void readCursor(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
+                    std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> records,
+                    Success success) const;
+
+    // "https://SUBDOMAIN.cybozu.TLD"
+    static std::string serviceBase(const std::string& subDomain, const std::string& topLevelDomain);
+    // The users prefix getUsers takes: serviceBase + "/v1/users.json?offset="
+    static std::string usersPrefix(const std::string& subDomain, const std::string& topLevelDomain);
+
+private:
+    struct Context;
+    using Step = std::function<void(Json& answer)>;
+
+    void send(const std::shared_ptr<Session>& session, HttpRequest request, Step step, Failure failure) const;
+    void sendBody(const std::string& method, const std::string& subDomain, const std::string& topLevelDomain,
+                  const std::string& path, const std::string& authCode, const std::shared_ptr<Session>& session,
+                  const Json& body, Step step, Failure failure) const;
+    void getUsersPage(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
+                      std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> users,
+                      Success success) const;
+    void reject(const std::string& message, const Failure& failure) const;
+
+    std::shared_ptr<const Context> m_context;
+};
+
+} // namespace stampo

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "kintone/CurlShare.h"
+#include "kintone/HttpExchange.h"
+#include "kintone/TransportOptions.h"
+
+namespace stampo {
+
+// Sends one HTTPS request on a libcurl easy handle, configured from the transport options and a proxy.
+// Shared by all sessions of one client; holds the TLS session cache they share.
+class Transport final {
+public:
+    explicit Transport(TransportOptions options);
+
+    // Blocks until the request has ended; the handle keeps its connection for the next request.
+    HttpResponse perform(CURL* handle, const HttpRequest& request, const ProxySettings& proxy) const;
+
+    const TransportOptions& options() const { return m_options; }
+
+private:
+    TransportOptions m_options;
+    CurlShare m_share;
+};
+
+} // namespace stampo
