@@ -1,5 +1,6 @@
 // Loads a large user list and a large record list from the simulator the way the employee window does,
 // and prints wall time, requests and connections for each.
+// Arguments: [users] [records] [answer delay in ms]
 #include "KintoneSimulator.h"
 #include "app/MainQueue.h"
 #include "kintone/Kintone.h"
@@ -45,6 +46,8 @@ template <typename Start> void measure(const char* name, kintonesim::KintoneSimu
 int main(int argc, char** argv) {
     const int users = argc > 1 ? std::atoi(argv[1]) : 10000;
     const int records = argc > 2 ? std::atoi(argv[2]) : 50000;
+    // Where the kernel cannot delay loopback packets, the simulator delays each answer instead.
+    const int answerDelayMs = argc > 3 ? std::atoi(argv[3]) : 0;
 
     kintonesim::SimulatorOptions options;
     options.sampleData = false;
@@ -53,6 +56,14 @@ int main(int argc, char** argv) {
     const int app = sim.addApp(Json::parse(R"({"氏名":{"type":"SINGLE_LINE_TEXT","code":"氏名","label":"氏名"}})"));
     for (int i = 0; i < records; ++i)
         sim.addRecord(app, Json{{"氏名", {{"value", "社員 " + std::to_string(i + 1)}}}});
+
+    if (answerDelayMs > 0) {
+        kintonesim::FaultRule delay;
+        delay.fault.kind = kintonesim::Fault::Kind::Delay;
+        delay.fault.delay = std::chrono::milliseconds(answerDelayMs);
+        sim.addFault(delay);
+        std::printf("answer delay: %d ms per request\n", answerDelayMs);
+    }
 
     TransportOptions transport;
     transport.caFile = sim.caFile().string();

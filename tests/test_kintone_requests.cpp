@@ -143,80 +143,53 @@ TEST_F(RequestTest, EmptyAuthCodeIsSentAsAnEmptyHeaderAndKintonesRefusalIsShown)
 }
 
 TEST_F(RequestTest, UnsafeInputReachesNoServer) {
-    const std::string longLabel(64, 'a');
+    const std::string subdomainError = "サブドメインが正しくありません";
+    const std::string authError = "認証コードに使用できない文字が含まれています";
     const struct {
         const char* name;
-        std::function<void(Outcome&)> call;
-        std::string message;
+        std::string subDomain, region, auth, app, message;
     } cases[] = {
-        {"subdomain with a path",
-         [&](Outcome& o) {
-             client.addRecord("evil.example/#", "com", "1", authCode, "", "", "", "", {}, o.success(), o.failure());
-         },
-         "サブドメインが正しくありません"},
-        {"empty subdomain",
-         [&](Outcome& o) { client.getFormFields("", "com", "1", authCode, "", "", "", "", o.success(), o.failure()); },
-         "サブドメインが正しくありません"},
-        {"subdomain with a blank",
-         [&](Outcome& o) {
-             client.getRecords("a b", "com", "1", "", "", authCode, "", "", "", "", o.success(), o.failure());
-         },
-         "サブドメインが正しくありません"},
-        {"subdomain over 63 characters",
-         [&](Outcome& o) {
-             client.addRecord(longLabel, "com", "1", authCode, "", "", "", "", {}, o.success(), o.failure());
-         },
-         "サブドメインが正しくありません"},
-        {"other region",
-         [&](Outcome& o) {
-             client.updateRecord(subDomain, "org", "1", authCode, "", "", "", "", "1", {}, o.success(), o.failure());
-         },
-         "kintoneのドメインが正しくありません"},
-        {"empty region",
-         [&](Outcome& o) {
-             client.addRecord(subDomain, "", "1", authCode, "", "", "", "", {}, o.success(), o.failure());
-         },
-         "kintoneのドメインが正しくありません"},
-        {"auth code with CR LF",
-         [&](Outcome& o) {
-             client.addRecord(subDomain, "com", "1", "abc\r\nX-Injected: 1", "", "", "", "", {}, o.success(),
-                              o.failure());
-         },
-         "認証コードに使用できない文字が含まれています"},
-        {"auth code with NUL",
-         [&](Outcome& o) {
-             client.getFormFields(subDomain, "com", "1", std::string("ab\0c", 4), "", "", "", "", o.success(),
-                                  o.failure());
-         },
-         "認証コードに使用できない文字が含まれています"},
-        {"app id that changes the address",
-         [&](Outcome& o) {
-             client.getFormFields(subDomain, "com", "1&x=2#", authCode, "", "", "", "", o.success(), o.failure());
-         },
+        {"subdomain with a path", "evil.example/#", "com", authCode, "1", subdomainError},
+        {"empty subdomain", "", "com", authCode, "1", subdomainError},
+        {"subdomain with a blank", "a b", "com", authCode, "1", subdomainError},
+        {"subdomain over 63 characters", std::string(64, 'a'), "com", authCode, "1", subdomainError},
+        {"other region", subDomain, "org", authCode, "1", "kintoneのドメインが正しくありません"},
+        {"empty region", subDomain, "", authCode, "1", "kintoneのドメインが正しくありません"},
+        {"auth code with CR LF", subDomain, "com", "abc\r\nX-Injected: 1", "1", authError},
+        {"auth code with NUL", subDomain, "com", std::string("ab\0c", 4), "1", authError},
+        {"app id that changes the address", subDomain, "com", authCode, "1&x=2#",
          "アプリIDに使用できない文字が含まれています"},
-        {"forged users prefix",
-         [&](Outcome& o) {
-             client.getUsers(0, "https://evil.example/#.cybozu.com/v1/users.json?offset=", 100, authCode, "", "", "",
-                             "", o.failure(), nullptr, o.success());
-         },
-         "サブドメインが正しくありません"},
-        {"record that is not UTF-8",
-         [&](Outcome& o) {
-             addRecord(client, Json{{"start", Kintone::fieldValue("", "\xff\xfe")}}, o);
-         },
-         "送信するデータを作成できませんでした"},
     };
-    std::size_t alerts = 0;
+    std::vector<std::string> expected;
+    std::vector<Outcome> outcomes(2 * std::size(cases) + 2);
+    auto outcome = outcomes.begin();
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Outcome outcome;
-        c.call(outcome);
-        // Nothing was started, so failure has already been called.
-        EXPECT_EQ(outcome.failures(), 1);
-        EXPECT_EQ(outcome.successes(), 0);
-        settle(outcome, ++alerts);
-        EXPECT_EQ(alert->messages().back(), c.message);
+        // A write puts the app id into its body, not into the address.
+        const bool writeRefused = c.app == "1";
+        client.getFormFields(c.subDomain, c.region, c.app, c.auth, "", "", "", "", outcome->success(),
+                             outcome->failure());
+        EXPECT_EQ(outcome->failures(), 1) << c.name << ": failure is called before the call returns";
+        expected.push_back(c.message);
+        ++outcome;
+        if (writeRefused) {
+            client.addRecord(c.subDomain, c.region, c.app, c.auth, "", "", "", "", Json::object(), outcome->success(),
+                             outcome->failure());
+            EXPECT_EQ(outcome->failures(), 1) << c.name;
+            expected.push_back(c.message);
+            ++outcome;
+        }
     }
+    client.getUsers(0, "https://evil.example/#.cybozu.com/v1/users.json?offset=", 100, authCode, "", "", "", "",
+                    outcome->failure(), nullptr, outcome->success());
+    expected.push_back(subdomainError);
+    ++outcome;
+    addRecord(client, Json{{"start", Kintone::fieldValue("", "\xff\xfe")}}, *outcome);
+    expected.push_back("送信するデータを作成できませんでした");
+
+    settle(*outcome, expected.size());
+    EXPECT_EQ(alert->messages(), expected);
+    for (const Outcome& o : outcomes)
+        EXPECT_EQ(o.successes(), 0);
     EXPECT_TRUE(sim.requests().empty());
     EXPECT_EQ(sim.connections(), 0);
 }
