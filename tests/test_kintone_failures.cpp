@@ -228,3 +228,52 @@ TEST_F(FailureTest, UntrustedCertificateIsRefused) {
     EXPECT_EQ(alert->messages().at(0), "サーバーとの安全な接続を確立できませんでした (60)");
     EXPECT_TRUE(sim.requests().empty());
 }
+
+TEST_F(FailureTest, UpdateTellsWhetherKintoneAnswered) {
+    using Cause = Kintone::FailureCause;
+    auto refusedOptions = transportOptions();
+    refusedOptions.connectTo = "127.0.0.1:" + closedPort();
+    const struct {
+        const char* name;
+        const char* subDomain;
+        std::vector<FaultRule> faults;
+        TransportOptions options;
+        Cause cause;
+    } cases[] = {
+        {"bad subdomain", "a b", {}, transportOptions(), Cause::NotSent},
+        {"connection refused", subDomain, {}, refusedOptions, Cause::NoAnswer},
+        {"dropped answer",
+         subDomain,
+         {fault("/k/v1/record.json", Fault::Kind::Drop)},
+         transportOptions(),
+         Cause::NoAnswer},
+        {"kintone's refusal",
+         subDomain,
+         {answer("PUT", "/k/v1/record.json", 400, R"({"message":"x"})")},
+         transportOptions(),
+         Cause::Refused},
+        {"unreadable answer",
+         subDomain,
+         {answer("PUT", "/k/v1/record.json", 200, "<html>")},
+         transportOptions(),
+         Cause::Refused},
+    };
+    std::size_t alerts = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.clearFaults();
+        for (const auto& rule : c.faults)
+            sim.addFault(rule);
+        Kintone kintone = makeClient(c.options);
+        Outcome outcome;
+        std::optional<Cause> cause;
+        kintone.updateRecord(c.subDomain, "com", "1", authCode, "", "", "", "", "1", Json::object(), outcome.success(),
+                             [&](Cause why) {
+                                 cause = why;
+                                 outcome.failure()();
+                             });
+        settle(outcome, ++alerts);
+        EXPECT_EQ(outcome.failures(), 1);
+        EXPECT_EQ(cause, c.cause);
+    }
+}

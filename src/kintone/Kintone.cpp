@@ -144,37 +144,45 @@ std::shared_ptr<Session> Kintone::makeSession(const std::string& proxyHost, cons
                                      m_context->transport);
 }
 
-void Kintone::reject(const std::string& message, const Failure& failure) const {
-    m_context->mainQueue->async([alert = m_context->alert, message] { alert->show(message); });
-    if (failure)
-        failure();
+Kintone::FailureWithCause Kintone::ignoringCause(Failure failure) {
+    return [failure = std::move(failure)](FailureCause) {
+        if (failure)
+            failure();
+    };
 }
 
-void Kintone::send(const std::shared_ptr<Session>& session, HttpRequest request, Step step, Failure failure) const {
-    const bool started =
-        session->start(std::move(request), [client = *this, step = std::move(step), failure](const HttpResponse& r) {
-            Answer answer = interpret(r);
-            if (answer.problem)
-                client.reject(*answer.problem, failure);
-            else
-                step(answer.json);
-        });
+void Kintone::reject(const std::string& message, FailureCause cause, const FailureWithCause& failure) const {
+    m_context->mainQueue->async([alert = m_context->alert, message] { alert->show(message); });
+    if (failure)
+        failure(cause);
+}
+
+void Kintone::send(const std::shared_ptr<Session>& session, HttpRequest request, Step step,
+                   FailureWithCause failure) const {
+    const bool started = session->start(std::move(request), [client = *this, step = std::move(step),
+                                                             failure](const HttpResponse& r) {
+        Answer answer = interpret(r);
+        if (answer.problem)
+            client.reject(*answer.problem, r.curlCode != 0 ? FailureCause::NoAnswer : FailureCause::Refused, failure);
+        else
+            step(answer.json);
+    });
     if (!started)
-        reject(ErrorTexts::cannotStart(), failure);
+        reject(ErrorTexts::cannotStart(), FailureCause::NotSent, failure);
 }
 
 void Kintone::sendBody(const std::string& method, const std::string& subDomain, const std::string& topLevelDomain,
                        const std::string& path, const std::string& authCode, const std::shared_ptr<Session>& session,
-                       const Json& body, Step step, Failure failure) const {
+                       const Json& body, Step step, FailureWithCause failure) const {
     if (const auto problem = addressProblem(subDomain, topLevelDomain))
-        return reject(*problem, failure);
+        return reject(*problem, FailureCause::NotSent, failure);
     if (!isHeaderSafe(authCode))
-        return reject(ErrorTexts::invalidAuthCode(), failure);
+        return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
     std::string text;
     try {
         text = body.dump(2);
     } catch (const Json::exception&) {
-        return reject(ErrorTexts::unserialisableBody(), failure);
+        return reject(ErrorTexts::unserialisableBody(), FailureCause::NotSent, failure);
     }
     HttpRequest request{method,
                         serviceBase(subDomain, topLevelDomain) + path,
@@ -187,30 +195,39 @@ void Kintone::addRecord(const std::string& subDomain, const std::string& topLeve
                         const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
                         const std::string& proxyUser, const std::string& proxyPassword, const Json& record,
                         Success success, Failure failure) const {
+    const FailureWithCause fail = ignoringCause(std::move(failure));
     const Json body{{"app", appId}, {"record", record}};
     sendBody(
         "POST", subDomain, topLevelDomain, recordPath, authCode,
         makeSession(proxyHost, proxyPort, proxyUser, proxyPassword), body,
-        [client = *this, success, failure](Json& answer) {
+        [client = *this, success, fail](Json& answer) {
             if (!answer.is_object())
-                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, fail);
             if (success)
                 success(answer);
         },
-        failure);
+        fail);
 }
 
 void Kintone::updateRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
                            const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
                            const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
                            const Json& record, Success success, Failure failure) const {
+    updateRecord(subDomain, topLevelDomain, appId, authCode, proxyHost, proxyPort, proxyUser, proxyPassword, recordId,
+                 record, std::move(success), ignoringCause(std::move(failure)));
+}
+
+void Kintone::updateRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
+                           const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
+                           const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
+                           const Json& record, Success success, FailureWithCause failure) const {
     const Json body{{"app", appId}, {"id", recordId}, {"record", record}};
     sendBody(
         "PUT", subDomain, topLevelDomain, recordPath, authCode,
         makeSession(proxyHost, proxyPort, proxyUser, proxyPassword), body,
         [client = *this, success, failure](Json& answer) {
             if (!answer.is_object())
-                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
             if (success)
                 success(answer);
         },
@@ -221,23 +238,24 @@ void Kintone::getFormFields(const std::string& subDomain, const std::string& top
                             const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
                             const std::string& proxyUser, const std::string& proxyPassword, Success success,
                             Failure failure) const {
+    const FailureWithCause fail = ignoringCause(std::move(failure));
     if (const auto problem = addressProblem(subDomain, topLevelDomain))
-        return reject(*problem, failure);
+        return reject(*problem, FailureCause::NotSent, fail);
     if (!isHeaderSafe(authCode))
-        return reject(ErrorTexts::invalidAuthCode(), failure);
+        return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, fail);
     if (!isAddressSafe(appId))
-        return reject(ErrorTexts::invalidAppId(), failure);
+        return reject(ErrorTexts::invalidAppId(), FailureCause::NotSent, fail);
     send(
         makeSession(proxyHost, proxyPort, proxyUser, proxyPassword),
         readRequest(serviceBase(subDomain, topLevelDomain) + formFieldsPath + "?app=" + appId, authCode),
-        [client = *this, success, failure](Json& answer) {
+        [client = *this, success, fail](Json& answer) {
             Json* properties = member(answer, "properties", Json::value_t::object);
             if (!properties)
-                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, fail);
             if (success)
                 success(*properties);
         },
-        failure);
+        fail);
 }
 
 void Kintone::getUsers(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
@@ -245,16 +263,16 @@ void Kintone::getUsers(int offset, const std::string& usersPrefix, int pageSize,
                        const std::string& proxyPassword, Failure failure, std::shared_ptr<Json> users,
                        Success success) const {
     getUsersPage(offset, usersPrefix, pageSize, authCode, makeSession(proxyHost, proxyPort, proxyUser, proxyPassword),
-                 std::move(failure), std::move(users), std::move(success));
+                 ignoringCause(std::move(failure)), std::move(users), std::move(success));
 }
 
 void Kintone::getUsersPage(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
-                           std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> users,
+                           std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> users,
                            Success success) const {
     if (!isUsersPrefix(usersPrefix))
-        return reject(ErrorTexts::invalidSubdomain(), failure);
+        return reject(ErrorTexts::invalidSubdomain(), FailureCause::NotSent, failure);
     if (!isHeaderSafe(authCode))
-        return reject(ErrorTexts::invalidAuthCode(), failure);
+        return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
     if (!users)
         users = std::make_shared<Json>(Json::array());
     const std::string url = usersPrefix + std::to_string(offset) + "&size=" + std::to_string(pageSize);
@@ -263,14 +281,14 @@ void Kintone::getUsersPage(int offset, const std::string& usersPrefix, int pageS
         [client = *this, offset, usersPrefix, pageSize, authCode, session, failure, users, success](Json& answer) {
             Json* page = member(answer, "users", Json::value_t::array);
             if (!page || !users->is_array())
-                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
             const auto count = page->size();
             appendAll(*users, *page);
             // A full page means there may be more; a server that keeps sending full pages cannot run the
             // offset past what an int holds.
             if (pageSize > 0 && count == static_cast<std::size_t>(pageSize)) {
                 if (offset > INT_MAX - pageSize)
-                    return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+                    return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
                 return client.getUsersPage(offset + pageSize, usersPrefix, pageSize, authCode, session->handOver(),
                                            failure, users, success);
             }
@@ -284,6 +302,7 @@ void Kintone::getRecords(const std::string& subDomain, const std::string& topLev
                          const std::string& query, const std::string& order, const std::string& authCode,
                          const std::string& proxyHost, const std::string& proxyPort, const std::string& proxyUser,
                          const std::string& proxyPassword, Success success, Failure failure) const {
+    const FailureWithCause fail = ignoringCause(std::move(failure));
     const Json body{{"app", appId},
                     {"query", query + " order by " + (order.empty() ? std::string("$id asc") : order)},
                     {"size", cursorPageSize}};
@@ -291,23 +310,30 @@ void Kintone::getRecords(const std::string& subDomain, const std::string& topLev
     const std::string cursorAddress = serviceBase(subDomain, topLevelDomain) + cursorPath;
     sendBody(
         "POST", subDomain, topLevelDomain, cursorPath, authCode, session, body,
-        [client = *this, cursorAddress, authCode, session, failure, success](Json& answer) {
+        [client = *this, cursorAddress, authCode, session, fail, success](Json& answer) {
             const Json* id = member(answer, "id", Json::value_t::string);
             if (!id)
-                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
-            client.readCursor(cursorAddress, id->get<std::string>(), authCode, session, failure,
-                              std::make_shared<Json>(Json::array()), success);
+                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, fail);
+            client.readCursorPage(cursorAddress, id->get<std::string>(), authCode, session, fail,
+                                  std::make_shared<Json>(Json::array()), success);
         },
-        failure);
+        fail);
 }
 
 void Kintone::readCursor(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
                          std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> records,
                          Success success) const {
+    readCursorPage(cursorAddress, cursorId, authCode, std::move(session), ignoringCause(std::move(failure)),
+                   std::move(records), std::move(success));
+}
+
+void Kintone::readCursorPage(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
+                             std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> records,
+                             Success success) const {
     if (cursorId.empty() || !isAddressSafe(cursorId))
-        return reject(ErrorTexts::unexpectedAnswer(), failure);
+        return reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
     if (!isHeaderSafe(authCode))
-        return reject(ErrorTexts::invalidAuthCode(), failure);
+        return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
     if (!records)
         records = std::make_shared<Json>(Json::array());
     send(
@@ -317,10 +343,10 @@ void Kintone::readCursor(const std::string& cursorAddress, const std::string& cu
             Json* page = member(answer, "records", Json::value_t::array);
             // A cursor that promises more but delivers nothing would never end.
             if (!next || !page || !records->is_array() || (next->get<bool>() && page->empty()))
-                return client.reject(ErrorTexts::unexpectedAnswer(), failure);
+                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
             appendAll(*records, *page);
             if (next->get<bool>())
-                return client.readCursor(cursorAddress, cursorId, authCode, session, failure, records, success);
+                return client.readCursorPage(cursorAddress, cursorId, authCode, session, failure, records, success);
             if (success)
                 success(*records);
         },

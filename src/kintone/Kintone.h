@@ -24,6 +24,13 @@ public:
     using Json = nlohmann::ordered_json;
     using Success = std::function<void(const Json& result)>;
     using Failure = std::function<void()>;
+    // Why a request failed, for callers that treat "kintone never answered" unlike a refusal.
+    enum class FailureCause {
+        NotSent,  // refused before sending: bad input, or no thread could be started
+        NoAnswer, // the transport failed: no whole answer arrived
+        Refused,  // kintone answered, but not with success
+    };
+    using FailureWithCause = std::function<void(FailureCause cause)>;
 
     Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert,
             TransportOptions options = TransportOptions::fromEnvironment());
@@ -38,6 +45,10 @@ public:
                       const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
                       const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
                       const Json& record, Success success, Failure failure) const;
+    void updateRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
+                      const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
+                      const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
+                      const Json& record, Success success, FailureWithCause failure) const;
 
     // The value object of one field in a record body.
     static Json fieldValue(const std::string& fieldType, const std::string& text);
@@ -77,14 +88,19 @@ private:
     struct Context;
     using Step = std::function<void(Json& answer)>;
 
-    void send(const std::shared_ptr<Session>& session, HttpRequest request, Step step, Failure failure) const;
+    static FailureWithCause ignoringCause(Failure failure);
+
+    void send(const std::shared_ptr<Session>& session, HttpRequest request, Step step, FailureWithCause failure) const;
     void sendBody(const std::string& method, const std::string& subDomain, const std::string& topLevelDomain,
                   const std::string& path, const std::string& authCode, const std::shared_ptr<Session>& session,
-                  const Json& body, Step step, Failure failure) const;
+                  const Json& body, Step step, FailureWithCause failure) const;
     void getUsersPage(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
-                      std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> users,
+                      std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> users,
                       Success success) const;
-    void reject(const std::string& message, const Failure& failure) const;
+    void readCursorPage(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
+                        std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> records,
+                        Success success) const;
+    void reject(const std::string& message, FailureCause cause, const FailureWithCause& failure) const;
 
     std::shared_ptr<const Context> m_context;
 };
