@@ -1,0 +1,223 @@
+#include "app/Attendance.h"
+
+#include "app/MainQueue.h"
+#include "app/SettingsStore.h"
+#include "kintone/ErrorTexts.h"
+#include "net/Reachability.h"
+#include "widgets/Alert.h"
+#include "widgets/ZUMFunc.h"
+
+#include <semaphore>
+#include <system_error>
+#include <thread>
+
+namespace stampo {
+
+struct Attendance::EndContext {
+    std::string recordId;
+    std::string endTime;
+    bool fromRecordno = false;
+    bool interactive = false;
+    std::counting_semaphore<> done{0};
+};
+
+namespace {
+
+constexpr const char* sentMessage = "送信完了";
+constexpr const char* offlineMessage = "ネットワークに接続していません";
+constexpr const char* incompleteMessage = "Kintone設定が完了していません";
+
+// What every request needs from the store; none when a key is missing altogether.
+struct Connection {
+    std::string subDomain, topLevelDomain, appId, authCode, proxyHost, proxyPort, proxyUser, proxyPassword;
+};
+
+std::optional<Connection> readConnection(const SettingsStore& store) {
+    Connection c;
+    const std::pair<const char*, std::string*> keys[] = {
+        {"subDomain", &c.subDomain}, {"topLevelDomain", &c.topLevelDomain}, {"appID", &c.appId},
+        {"authCode", &c.authCode},   {"proxyHost", &c.proxyHost},           {"proxyPort", &c.proxyPort},
+        {"proxyUser", &c.proxyUser}, {"proxyPassword", &c.proxyPassword},
+    };
+    for (const auto& [key, value] : keys) {
+        auto text = store.stringForKey(key);
+        if (!text)
+            return std::nullopt;
+        *value = std::move(*text);
+    }
+    return c;
+}
+
+// A record body entry: the field stored under `fieldKey`, typed by its type key, holding `text`.
+bool putField(const SettingsStore& store, Kintone::Json& body, const std::string& fieldKey, const std::string& text) {
+    const auto code = store.stringForKey(fieldKey);
+    const auto type = store.stringForKey(fieldKey + "Type");
+    if (!code || !type)
+        return false;
+    body[*code] = Kintone::fieldValue(*type, text);
+    return true;
+}
+
+} // namespace
+
+Attendance::Attendance(std::shared_ptr<SettingsStore> store, Kintone kintone,
+                       std::shared_ptr<const Reachability> reachability, std::shared_ptr<MainQueue> mainQueue,
+                       std::shared_ptr<Alert> alert, Clock clock)
+    : m_store(std::move(store))
+    , m_kintone(std::move(kintone))
+    , m_reachability(std::move(reachability))
+    , m_mainQueue(std::move(mainQueue))
+    , m_alert(std::move(alert))
+    , m_clock(std::move(clock)) {}
+
+std::string Attendance::recordno() const {
+    std::lock_guard lock(m_recordnoMutex);
+    return m_recordno;
+}
+
+void Attendance::setRecordno(const std::string& value) {
+    std::lock_guard lock(m_recordnoMutex);
+    m_recordno = value;
+}
+
+// A work end only closes the working day it was sent for: a work start may have opened another meanwhile.
+void Attendance::clearRecordnoIf(const std::string& value) {
+    std::lock_guard lock(m_recordnoMutex);
+    if (m_recordno == value)
+        m_recordno.clear();
+}
+
+void Attendance::queueAlert(const std::string& message) const {
+    m_mainQueue->async([alert = m_alert, message] { alert->show(message); });
+}
+
+void Attendance::didStampoAttend(const std::optional<UserInfo>& userInfo) {
+    if (!userInfo)
+        return;
+    const auto handle = [this, &userInfo] {
+        const auto employee = userInfo->find("keepUser");
+        if (employee == userInfo->end())
+            return;
+        m_store->setObjectForKey(employee->second, "keepUser");
+        startWork();
+    };
+    // The worker only hands the request over; waiting for it keeps the caller's order of events.
+    try {
+        std::thread(handle).join();
+    } catch (const std::system_error&) {
+        handle();
+    }
+}
+
+void Attendance::startWork() {
+    setRecordno({});
+    const std::string startTime = ZUMFunc::datetime(m_clock());
+    if (!m_reachability->isReachable())
+        return queueAlert(offlineMessage);
+    addStartRecord(startTime);
+}
+
+void Attendance::addStartRecord(const std::string& startTime) {
+    Json body = Json::object();
+    const auto employee = m_store->stringForKey("keepUser");
+    const auto connection = readConnection(*m_store);
+    if (!employee || !connection || !putField(*m_store, body, "fieldIn", startTime) ||
+        !putField(*m_store, body, "fieldUser", *employee))
+        return queueAlert(incompleteMessage);
+    const auto& c = *connection;
+    m_kintone.addRecord(
+        c.subDomain, c.topLevelDomain, c.appId, c.authCode, c.proxyHost, c.proxyPort, c.proxyUser, c.proxyPassword,
+        body, [self = shared_from_this()](const Json& response) { self->startRecordAdded(response); }, nullptr);
+}
+
+void Attendance::startRecordAdded(const Json& response) {
+    const auto id = response.find("id");
+    if (id == response.end() || !id->is_string())
+        return queueAlert(ErrorTexts::unexpectedAnswer());
+    setRecordno(id->get<std::string>());
+    queueAlert(sentMessage);
+
+    if (!m_store->objectForKey("keepRecordno"))
+        return;
+    const auto pendingRecord = m_store->stringForKey("keepRecordno");
+    const auto pendingTime = m_store->stringForKey("keepOuttime");
+    // Without its end time the pending work end cannot be sent; it stays for a person to look at.
+    if (pendingRecord && pendingTime)
+        endWork(false, pendingRecord, pendingTime);
+}
+
+void Attendance::endWork(bool interactive, const std::optional<std::string>& recordId,
+                         const std::optional<std::string>& endTime) {
+    auto context = std::make_shared<EndContext>();
+    context->fromRecordno = !recordId;
+    context->recordId = recordId ? *recordId : recordno();
+    context->endTime = endTime ? *endTime : ZUMFunc::datetime(m_clock());
+    context->interactive = interactive;
+
+    // Off duty there is nothing to end, and a pending work end of an earlier day must not be overwritten.
+    if (context->fromRecordno && context->recordId.empty())
+        return;
+
+    m_store->setObjectForKey(context->recordId, "keepRecordno");
+    m_store->setObjectForKey(context->endTime, "keepOuttime");
+    if (!m_reachability->isReachable())
+        return;
+
+    updateEndRecord(context->recordId, context->endTime, context);
+    context->done.acquire();
+}
+
+void Attendance::updateEndRecord(const std::string& recordId, const std::string& endTime,
+                                 const std::shared_ptr<EndContext>& context) {
+    if (recordId.empty()) {
+        dropPendingWorkEnd(*context);
+        context->done.release();
+        return;
+    }
+    Json body = Json::object();
+    const auto connection = readConnection(*m_store);
+    if (!connection || !putField(*m_store, body, "fieldOut", endTime)) {
+        // Automatic work ends keep what they could not send, for a later attempt with complete settings.
+        if (context->interactive)
+            dropPendingWorkEnd(*context);
+        context->done.release();
+        if (context->interactive)
+            queueAlert(incompleteMessage);
+        return;
+    }
+    const auto& c = *connection;
+    m_kintone.updateRecord(
+        c.subDomain, c.topLevelDomain, c.appId, c.authCode, c.proxyHost, c.proxyPort, c.proxyUser, c.proxyPassword,
+        recordId, body,
+        [self = shared_from_this(), context](const Json& response) { self->endRecordUpdated(response, *context); },
+        [self = shared_from_this(), context](Kintone::FailureCause cause) { self->endRecordFailed(*context, cause); });
+}
+
+void Attendance::endRecordUpdated(const Json&, EndContext& context) {
+    if (context.fromRecordno)
+        clearRecordnoIf(context.recordId);
+    dropPendingWorkEnd(context);
+    context.done.release();
+    if (context.interactive)
+        queueAlert(sentMessage);
+}
+
+void Attendance::endRecordFailed(EndContext& context, Kintone::FailureCause cause) {
+    // kintone never had the automatic work end (the computer may be going to sleep): keep it for later.
+    // One that kintone refused, or one the user asked for and was told about, is dropped.
+    const bool neverArrived = cause != Kintone::FailureCause::Refused;
+    if (context.interactive || !neverArrived)
+        dropPendingWorkEnd(context);
+    context.done.release();
+}
+
+// Removes the pending work end if it is still this attempt's, not one a later attempt stored meanwhile.
+void Attendance::dropPendingWorkEnd(const EndContext& context) {
+    if (m_store->stringForKey("keepRecordno") != context.recordId ||
+        m_store->stringForKey("keepOuttime") != context.endTime)
+        return;
+    m_store->removeObjectForKey("keepRecordno");
+    m_store->removeObjectForKey("keepOuttime");
+}
+
+} // namespace stampo
