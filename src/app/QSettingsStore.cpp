@@ -1,5 +1,7 @@
 #include "app/QSettingsStore.h"
 
+#include "util/FileDescriptor.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -18,24 +20,6 @@ namespace {
 
 constexpr mode_t privateFileMode = 0600;
 constexpr mode_t privateDirectoryMode = 0700;
-
-// Owns one file descriptor.
-class FileDescriptor final {
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // QSettings(IniFormat, UserScope, "Stampo", "Stampo") would name the file Stampo.ini; the established name is the
 // NativeFormat one, which on Unix is the same INI syntax. An explicit file also keeps out the system-wide fallbacks.

@@ -1,5 +1,7 @@
 #include "net/Reachability.h"
 
+#include "util/FileDescriptor.h"
+
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,24 +22,6 @@ struct AddrInfoFree {
 };
 using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoFree>;
 
-// Owns one socket descriptor.
-class Socket final {
-public:
-    explicit Socket(int fd)
-        : m_fd(fd) {}
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    ~Socket() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 std::string configuredProbeHost() {
     const char* host = std::getenv("STAMPO_PROBE_HOST");
     return host != nullptr && *host != '\0' ? host : builtInProbeHost;
@@ -45,8 +29,8 @@ std::string configuredProbeHost() {
 
 // Connecting a UDP socket sends nothing: it only asks the kernel for a route to the address.
 bool hasRoute(const addrinfo& address) {
-    const Socket probe{::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol)};
-    return probe.fd() >= 0 && ::connect(probe.fd(), address.ai_addr, address.ai_addrlen) == 0;
+    const FileDescriptor probe{::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol)};
+    return probe.get() >= 0 && ::connect(probe.get(), address.ai_addr, address.ai_addrlen) == 0;
 }
 
 } // namespace
