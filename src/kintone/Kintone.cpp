@@ -157,6 +157,15 @@ void Kintone::reject(const std::string& message, FailureCause cause, const Failu
         failure(cause);
 }
 
+Kintone::Step Kintone::wholeAnswer(Success success, FailureWithCause failure) const {
+    return [client = *this, success = std::move(success), failure = std::move(failure)](Json& answer) {
+        if (!answer.is_object())
+            return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
+        if (success)
+            success(answer);
+    };
+}
+
 void Kintone::send(const std::shared_ptr<Session>& session, HttpRequest request, Step step,
                    FailureWithCause failure) const {
     const bool started = session->start(std::move(request), [client = *this, step = std::move(step),
@@ -197,16 +206,9 @@ void Kintone::addRecord(const std::string& subDomain, const std::string& topLeve
                         Success success, Failure failure) const {
     const FailureWithCause fail = ignoringCause(std::move(failure));
     const Json body{{"app", appId}, {"record", record}};
-    sendBody(
-        "POST", subDomain, topLevelDomain, recordPath, authCode,
-        makeSession(proxyHost, proxyPort, proxyUser, proxyPassword), body,
-        [client = *this, success, fail](Json& answer) {
-            if (!answer.is_object())
-                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, fail);
-            if (success)
-                success(answer);
-        },
-        fail);
+    sendBody("POST", subDomain, topLevelDomain, recordPath, authCode,
+             makeSession(proxyHost, proxyPort, proxyUser, proxyPassword), body, wholeAnswer(std::move(success), fail),
+             fail);
 }
 
 void Kintone::updateRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
@@ -222,16 +224,9 @@ void Kintone::updateRecord(const std::string& subDomain, const std::string& topL
                            const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
                            const Json& record, Success success, FailureWithCause failure) const {
     const Json body{{"app", appId}, {"id", recordId}, {"record", record}};
-    sendBody(
-        "PUT", subDomain, topLevelDomain, recordPath, authCode,
-        makeSession(proxyHost, proxyPort, proxyUser, proxyPassword), body,
-        [client = *this, success, failure](Json& answer) {
-            if (!answer.is_object())
-                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
-            if (success)
-                success(answer);
-        },
-        failure);
+    sendBody("PUT", subDomain, topLevelDomain, recordPath, authCode,
+             makeSession(proxyHost, proxyPort, proxyUser, proxyPassword), body,
+             wholeAnswer(std::move(success), failure), failure);
 }
 
 void Kintone::getFormFields(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,

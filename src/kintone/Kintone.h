@@ -89,6 +89,8 @@ private:
     using Step = std::function<void(Json& answer)>;
 
     static FailureWithCause ignoringCause(Failure failure);
+    // The success step of the writes: the whole answer object.
+    Step wholeAnswer(Success success, FailureWithCause failure) const;
 
     void send(const std::shared_ptr<Session>& session, HttpRequest request, Step step, FailureWithCause failure) const;
     void sendBody(const std::string& method, const std::string& subDomain, const std::string& topLevelDomain,
