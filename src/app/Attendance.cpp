@@ -134,13 +134,15 @@ void Attendance::startRecordAdded(const Json& response) {
     const auto id = response.find("id");
     if (id == response.end() || !id->is_string())
         return queueAlert(ErrorTexts::unexpectedAnswer());
+
+    // The pending work end is read before the new working day opens: from then on the user may end the new day,
+    // and that work end is not one of an earlier day to send here.
+    const auto pendingRecord = m_store->stringForKey("keepRecordno");
+    const auto pendingTime = m_store->stringForKey("keepOuttime");
+
     setRecordno(id->get<std::string>());
     queueAlert(sentMessage);
 
-    if (!m_store->objectForKey("keepRecordno"))
-        return;
-    const auto pendingRecord = m_store->stringForKey("keepRecordno");
-    const auto pendingTime = m_store->stringForKey("keepOuttime");
     // Without its end time the pending work end cannot be sent; it stays for a person to look at.
     if (pendingRecord && pendingTime)
         endWork(false, pendingRecord, pendingTime);
@@ -158,8 +160,9 @@ void Attendance::endWork(bool interactive, const std::optional<std::string>& rec
     if (context->fromRecordno && context->recordId.empty())
         return;
 
-    m_store->setObjectForKey(context->recordId, "keepRecordno");
+    // "keepRecordno" marks the pending work end, so it is written last and removed first.
     m_store->setObjectForKey(context->endTime, "keepOuttime");
+    m_store->setObjectForKey(context->recordId, "keepRecordno");
     if (!m_reachability->isReachable())
         return;
 
