@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QWidget>
+
+namespace stampo {
+
+class ZUMContainerView;
+
+// Base of the form windows' view controllers (AttendView, AuthView, ProxyView, SettingView): owns the form's
+// container, builds it once, and is told each time its window appears.
+class ViewController : public QWidget {
+    Q_OBJECT
+public:
+    ZUMContainerView* container() const { return m_container; }
+
+    // Creates the container (the form's size) and builds the form; FormWindow calls them once, in this order.
+    virtual void loadView() = 0;
+    virtual void viewDidLoad() = 0;
+    virtual void viewDidAppear() {}
+
+protected:
+    explicit ViewController(QWidget* parent = nullptr);
+    // Makes the container with the form's width; its height is set when the form is built.
+    ZUMContainerView* makeContainer(int width);
+    // Closes the window the view is in.
+    void closeWindow();
+
+private:
+    ZUMContainerView* m_container = nullptr;
+};
+
+// A top-level window around one view controller: fixed to the form's size, above ordinary windows.
+class FormWindow final : public QWidget {
+    Q_OBJECT
+public:
+    // Takes `controller` as its child. With `deleteOnClose` the window frees itself when closed.
+    FormWindow(ViewController* controller, const QString& title, bool deleteOnClose, QWidget* parent = nullptr);
+
+    ViewController* controller() const { return m_controller; }
+    // Centres the window on its screen, shows it, raises and activates it.
+    void present();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    ViewController* m_controller;
+};
+
+} // namespace stampo

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QList>
+#include <QPushButton>
+#include <QString>
+#include <QVariantMap>
+
+namespace stampo {
+
+class ZUMContainerView;
+
+// The named controls of the form kit. Each is made only by ZUMContainerView, which sets its name (also its Qt
+// object name, so tests and code find it by name).
+
+class ZUMButton final : public QPushButton {
+    Q_OBJECT
+public:
+    const QString& name() const { return m_name; }
+
+private:
+    friend class ZUMContainerView;
+    explicit ZUMButton(QWidget* parent);
+    QString m_name;
+};
+
+class ZUMLabel final : public QLabel {
+    Q_OBJECT
+public:
+    const QString& name() const { return m_name; }
+
+private:
+    friend class ZUMContainerView;
+    explicit ZUMLabel(QWidget* parent);
+    QString m_name;
+};
+
+class ZUMTextField final : public QLineEdit {
+    Q_OBJECT
+public:
+    const QString& name() const { return m_name; }
+
+private:
+    friend class ZUMContainerView;
+    explicit ZUMTextField(QWidget* parent);
+    QString m_name;
+};
+
+class ZUMSecureTextField final : public QLineEdit {
+    Q_OBJECT
+public:
+    const QString& name() const { return m_name; }
+
+private:
+    friend class ZUMContainerView;
+    explicit ZUMSecureTextField(QWidget* parent);
+    QString m_name;
+};
+
+// A non-editable combo box whose items come with a data source: one text-keyed map per item, in item order.
+class ZUMComboBox final : public QComboBox {
+    Q_OBJECT
+public:
+    const QString& name() const { return m_name; }
+
+    const QList<QVariantMap>& datasource() const { return m_datasource; }
+    void setDatasource(QList<QVariantMap> datasource) { m_datasource = std::move(datasource); }
+
+    // The value under `key` of the selected item's entry; the empty text when nothing is selected, the data
+    // source has no entry for the selection, or the value is not a text.
+    QString selectedValue(const QString& key) const;
+
+private:
+    friend class ZUMContainerView;
+    explicit ZUMComboBox(QWidget* parent);
+    QString m_name;
+    QList<QVariantMap> m_datasource;
+};
+
+} // namespace stampo
