@@ -1,0 +1,87 @@
+#include "settings/AuthView.h"
+
+#include "app/SettingsKeys.h"
+#include "settings/AuthCode.h"
+#include "widgets/Alert.h"
+#include "widgets/Notifications.h"
+#include "widgets/ZUMContainerView.h"
+
+namespace stampo {
+
+namespace {
+
+constexpr int formWidth = 295;
+constexpr qreal margin = 10;
+
+QString nameOf(std::string_view key) {
+    return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+}
+
+// The two inputs' names.
+QString loginName() {
+    return nameOf(SettingsKeys::loginKeys[0]);
+}
+
+QString loginPassword() {
+    return nameOf(SettingsKeys::loginKeys[1]);
+}
+
+} // namespace
+
+AuthView::AuthView(std::shared_ptr<Alert> alert, Notifications* notifications, QWidget* parent)
+    : ViewController(parent)
+    , m_alert(std::move(alert))
+    , m_notifications(notifications) {}
+
+void AuthView::loadView() {
+    makeContainer(formWidth);
+}
+
+void AuthView::viewDidLoad() {
+    ZUMContainerView* form = container();
+    const qreal rowHeight = form->rowHeight() * 1.5;
+    qreal top = margin;
+
+    QWidget* row = form->addRow(top, rowHeight);
+    form->addCaption(row, loginName() + "Caption", "ログイン名", 10);
+    form->addInput(row, loginName(), 130, 150);
+    top += rowHeight;
+
+    row = form->addRow(top, rowHeight);
+    form->addCaption(row, loginPassword() + "Caption", "ログインパスワード", 10);
+    form->addPassword(row, loginPassword(), 130, 150);
+    top += rowHeight;
+
+    row = form->addRow(top, rowHeight);
+    form->addButton(row, "ok", "コード生成", 10, 120);
+    form->addButton(row, "cancel", "Cancel", 135, 120);
+    top += rowHeight + margin;
+
+    form->resize(form->width(), qRound(top));
+    for (ZUMButton* button : form->button())
+        connect(button, &QPushButton::clicked, this, [this, button] { buttonAction(button); });
+}
+
+void AuthView::viewDidAppear() {
+    for (QLineEdit* field : container()->input())
+        field->clear();
+    for (QLineEdit* field : container()->password())
+        field->clear();
+}
+
+void AuthView::buttonAction(ZUMButton* sender) {
+    if (sender->name() != "ok") {
+        closeWindow();
+        return;
+    }
+    const std::string name = container()->input().value(loginName())->text().toStdString();
+    const std::string password = container()->password().value(loginPassword())->text().toStdString();
+    if (const auto message = checkAuthForm(name, password)) {
+        m_alert->show(*message);
+        return;
+    }
+    emit m_notifications->didStampoAuthorization({{"authCode", QString::fromStdString(authCode(name, password))}});
+    closeWindow();
+}
+
+} // namespace stampo
