@@ -1,0 +1,65 @@
+#pragma once
+
+#include "kintone/Kintone.h"
+
+#include <QObject>
+
+#include <memory>
+
+class QMenu;
+class QSystemTrayIcon;
+
+namespace stampo {
+
+class Alert;
+class Attendance;
+class FormWindow;
+class MainQueue;
+class Notifications;
+class Reachability;
+class SettingsStore;
+
+// The application shell: the tray icon and its menu, the employee and settings windows made once per run, the
+// launch set-up and the menu commands. It lives for the whole run and owns the working day (Attendance).
+class AppDelegate final : public QObject {
+    Q_OBJECT
+public:
+    // `notifications` must outlive the delegate.
+    AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone, std::shared_ptr<const Reachability> reachability,
+                std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert, Notifications* notifications,
+                QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // Builds the menu and the windows, seeds the store, shows the first window and starts observing.
+    void applicationDidFinishLaunching();
+
+    // The menu commands; main thread only.
+    void workstart();
+    void workend();
+    void setting();
+
+    QSystemTrayIcon* statusItem() const { return m_statusItem; }
+    QMenu* menu() const { return m_menu.get(); }
+    FormWindow* attendWindow() const { return m_attendWindow.get(); }
+    FormWindow* settingWindow() const { return m_settingWindow.get(); }
+    const Attendance& attendance() const { return *m_attendance; }
+
+private:
+    void buildMenu();
+    void observe();
+    // False, after the alert, when no kintone subdomain is stored: the commands need one.
+    bool requireConfigured() const;
+
+    const std::shared_ptr<SettingsStore> m_store;
+    const Kintone m_kintone;
+    const std::shared_ptr<MainQueue> m_mainQueue;
+    const std::shared_ptr<Alert> m_alert;
+    Notifications* const m_notifications;
+    const std::shared_ptr<Attendance> m_attendance;
+    QSystemTrayIcon* const m_statusItem;
+    std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<FormWindow> m_attendWindow;
+    std::unique_ptr<FormWindow> m_settingWindow;
+};
+
+} // namespace stampo
