@@ -1,248 +1,128 @@
 #include "app/QSettingsStore.h"
 #include "settings/AuthView.h"
 #include "settings/ProxyView.h"
-#include "support/TestSeams.h"
-#include "widgets/FormWindow.h"
+#include "support/WidgetTesting.h"
 #include "widgets/Notifications.h"
 #include "widgets/ZUMContainerView.h"
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QTemporaryDir>
 
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-using stampo::FormWindow;
-using stampo::ZUMContainerView;
-using stampo::test::RecordingAlert;
+using namespace stampo;
 using Texts = std::map<std::string, std::string>;
 
-// The figures of the forms' layout assume an application font of 13 pixels.
-class FormTest : public ::testing::Test {
+Texts proxy(std::string host, std::string port, std::string user, std::string password) {
+    return {{"proxyHost", host}, {"proxyPort", port}, {"proxyUser", user}, {"proxyPassword", password}};
+}
+
+// A settings form shown over stored proxy settings, typed into, pressed and read by the names of its controls.
+class SettingsForm : public ::testing::Test {
 protected:
-    void SetUp() override {
-        QFont font = QApplication::font();
-        font.setPixelSize(13);
-        QApplication::setFont(font);
-    }
-
-    static ZUMContainerView& form(const FormWindow& window) { return *window.controller()->container(); }
-
-    static void type(const FormWindow& window, const Texts& texts) {
-        for (const auto& [name, text] : texts) {
-            const QString key = QString::fromStdString(name);
-            QLineEdit* field = form(window).input().value(key);
-            (field ? field : form(window).password().value(key))->setText(QString::fromStdString(text));
-        }
-    }
-
-    static Texts shown(const FormWindow& window) {
-        Texts texts;
-        for (const auto& [name, field] : form(window).input().asKeyValueRange())
-            texts[name.toStdString()] = field->text().toStdString();
-        for (const auto& [name, field] : form(window).password().asKeyValueRange())
-            texts[name.toStdString()] = field->text().toStdString();
-        return texts;
-    }
-
-    static void press(const FormWindow& window, const char* name) { form(window).button().value(name)->click(); }
-
-    // Size rounded once, and no control reaching past the form's edges.
-    static void expectFormFits(const FormWindow& window, QSize size) {
-        const ZUMContainerView& container = form(window);
-        EXPECT_EQ(container.size(), size);
-        for (const QWidget* control : container.findChildren<QWidget*>()) {
-            const QRect frame(control->mapTo(&container, QPoint(0, 0)), control->size());
-            EXPECT_TRUE(container.rect().contains(frame)) << control->objectName().toStdString();
-        }
-    }
-
-    std::shared_ptr<RecordingAlert> m_alert = std::make_shared<RecordingAlert>();
-};
-
-class AuthViewTest : public FormTest {
-protected:
-    void SetUp() override {
-        FormTest::SetUp();
-        m_window =
-            std::make_unique<FormWindow>(new stampo::AuthView(m_alert, &m_notifications), "認証コード生成", false);
+    SettingsForm() {
+        for (const auto& [key, text] : before)
+            store->setObjectForKey(text, key);
         QObject::connect(
-            &m_notifications, &stampo::Notifications::didStampoAuthorization, m_window.get(),
-            [this](const QVariantMap& userInfo) {
-                m_posts.push_back(userInfo);
-                m_shownAtPost.push_back(m_window->isVisible());
-            },
+            &notifications, &Notifications::didStampoAuthorization, &notifications,
+            [this](const QVariantMap& userInfo) { posts.emplace_back(userInfo, window->isVisible()); },
             Qt::DirectConnection);
     }
-
-    stampo::Notifications m_notifications;
-    std::unique_ptr<FormWindow> m_window;
-    std::vector<QVariantMap> m_posts;
-    std::vector<bool> m_shownAtPost;
-};
-
-TEST_F(AuthViewTest, LaysOutTheForm) {
-    m_window->show();
-    expectFormFits(*m_window, QSize(295, 108));
-    EXPECT_EQ(form(*m_window).password().value("loginPassword")->echoMode(), QLineEdit::Password);
-}
-
-TEST_F(AuthViewTest, ReportsTheFirstEmptyInputAndCancelPostsNothing) {
-    const Texts cases[] = {
-        {{"loginName", ""}, {"loginPassword", ""}},
-        {{"loginName", ""}, {"loginPassword", "secret"}},
-        {{"loginName", "user"}, {"loginPassword", ""}},
-    };
-    const std::vector<std::string> expected{"ログイン名を入力して下さい", "ログイン名を入力して下さい",
-                                            "ログインパスワードを入力して下さい"};
-    m_window->show();
-    for (const Texts& typed : cases) {
-        type(*m_window, typed);
-        press(*m_window, "ok");
-        EXPECT_TRUE(m_window->isVisible());
-        EXPECT_EQ(shown(*m_window), typed);
+    void open(ViewController* view) {
+        window = std::make_unique<FormWindow>(view, "", false);
+        window->present();
+        test::expectControlsInside(form());
     }
-    EXPECT_EQ(m_alert->messages(), expected);
-    type(*m_window, {{"loginName", "user"}, {"loginPassword", "secret"}});
-    press(*m_window, "cancel");
-    EXPECT_FALSE(m_window->isVisible());
-    EXPECT_EQ(m_alert->messages().size(), expected.size());
-    EXPECT_TRUE(m_posts.empty());
-}
-
-TEST_F(AuthViewTest, PostsTheCodeOnceThenClosesAndForgetsTheInputs) {
-    struct Case {
-        std::string name;
-        std::string password;
-        QString code;
-    };
-    const Case cases[] = {
-        {"user:pa", "ss", "dXNlcjpwYTpzcw=="},
-        {"山田", "パス", "5bGx55SwOuODkeOCuQ=="},
-        {" ", " ", "IDog"},
-    };
-    const Texts empty{{"loginName", ""}, {"loginPassword", ""}};
-    for (const Case& c : cases) {
-        m_posts.clear();
-        m_shownAtPost.clear();
-        m_window->show();
-        EXPECT_EQ(shown(*m_window), empty) << "an earlier login reappeared";
-        type(*m_window, {{"loginName", c.name}, {"loginPassword", c.password}});
-        press(*m_window, "ok");
-        ASSERT_EQ(m_posts.size(), 1u) << c.name;
-        EXPECT_EQ(m_posts[0], (QVariantMap{{"authCode", c.code}})) << c.name;
-        EXPECT_EQ(m_shownAtPost, std::vector<bool>{true}) << "posted after closing";
-        EXPECT_FALSE(m_window->isVisible());
+    ZUMContainerView& form() const { return *window->controller()->container(); }
+    void type(const Texts& texts) const {
+        for (const auto& [name, text] : texts)
+            form().findChild<QLineEdit*>(QString::fromStdString(name))->setText(QString::fromStdString(text));
     }
-    EXPECT_TRUE(m_alert->messages().empty());
-}
-
-class ProxyViewTest : public FormTest {
-protected:
-    void SetUp() override {
-        FormTest::SetUp();
-        ASSERT_TRUE(m_dir.isValid());
-        m_store = std::make_shared<stampo::QSettingsStore>(m_dir.filePath("Stampo.conf"));
+    void press(const char* name) const { form().button().value(name)->click(); }
+    // Every input's text by name.
+    Texts shown() const {
+        Texts texts;
+        for (const QLineEdit* field : form().findChildren<QLineEdit*>())
+            texts[field->objectName().toStdString()] = field->text().toStdString();
+        return texts;
     }
-
-    std::unique_ptr<FormWindow> open() {
-        auto window =
-            std::make_unique<FormWindow>(new stampo::ProxyView(m_store, m_alert), "プロキシサーバー設定", false);
-        window->show();
-        return window;
-    }
-
-    void store(const Texts& texts) {
-        for (const auto& [key, text] : texts)
-            m_store->setObjectForKey(text, key);
-    }
-
     Texts stored() const {
         Texts texts;
-        for (const char* key : {"proxyHost", "proxyPort", "proxyUser", "proxyPassword"})
-            if (const auto text = m_store->stringForKey(key))
-                texts[key] = *text;
+        for (const auto& [key, text] : before)
+            texts[key] = store->stringForKey(key).value_or("(none)");
         return texts;
     }
 
-    static Texts proxy(std::string host, std::string port, std::string user, std::string password) {
-        return {{"proxyHost", host}, {"proxyPort", port}, {"proxyUser", user}, {"proxyPassword", password}};
-    }
-
-    QTemporaryDir m_dir;
-    std::shared_ptr<stampo::QSettingsStore> m_store;
+    const Texts before = proxy("old.local", "3128", "olduser", "oldpass");
+    QTemporaryDir dir;
+    std::shared_ptr<QSettingsStore> store = std::make_shared<QSettingsStore>(dir.filePath("Stampo.conf"));
+    std::shared_ptr<test::RecordingAlert> alert = std::make_shared<test::RecordingAlert>();
+    Notifications notifications;
+    std::unique_ptr<FormWindow> window;
+    std::vector<std::pair<QVariantMap, bool>> posts; // each with whether the window was still shown
 };
 
-TEST_F(ProxyViewTest, LaysOutTheForm) {
-    const auto window = open();
-    EXPECT_EQ(shown(*window), proxy("", "", "", "")) << "nothing stored shows empty inputs";
-    expectFormFits(*window, QSize(575, 166));
-    EXPECT_EQ(form(*window).password().value("proxyPassword")->echoMode(), QLineEdit::Password);
+TEST_F(SettingsForm, AuthPostsTheCodeOfAPassingFormThenClosesAndForgetsTheInputs) {
+    open(new AuthView(alert, &notifications));
+    type({{"loginName", ""}, {"loginPassword", "ss"}});
+    press("ok");
+    EXPECT_EQ(alert->messages(), std::vector<std::string>{"ログイン名を入力して下さい"});
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(posts.empty());
+
+    type({{"loginName", "user:pa"}});
+    press("ok");
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(posts[0].first, (QVariantMap{{"authCode", "dXNlcjpwYTpzcw=="}}));
+    EXPECT_TRUE(posts[0].second) << "posted after closing";
+    EXPECT_FALSE(window->isVisible());
+
+    window->present();
+    EXPECT_EQ(shown(), (Texts{{"loginName", ""}, {"loginPassword", ""}}));
+    type({{"loginName", "user"}, {"loginPassword", "secret"}});
+    press("cancel");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(posts.size(), 1u);
+    EXPECT_EQ(alert->messages().size(), 1u);
 }
 
-TEST_F(ProxyViewTest, ReportsTheFirstHalfFilledPairAndSavesNothing) {
-    struct Case {
-        Texts typed;
-        std::string message;
-    };
-    const Case cases[] = {
-        {proxy("", "8080", "user", ""), "アドレスを入力して下さい"},
-        {proxy("proxy.local", "", "", "secret"), "ポート番号を入力して下さい"},
-        {proxy(" ", "", "", ""), "ポート番号を入力して下さい"},
-        {proxy("proxy.local", "8080", "", "secret"), "ユーザー名を入力して下さい"},
-        {proxy("proxy.local", "8080", "user", ""), "パスワードを入力して下さい"},
-    };
-    const Texts before = proxy("old.local", "3128", "olduser", "oldpass");
-    store(before);
-    const auto window = open();
-    for (const Case& c : cases) {
-        const std::size_t alerts = m_alert->messages().size();
-        type(*window, c.typed);
-        press(*window, "ok");
-        ASSERT_EQ(m_alert->messages().size(), alerts + 1);
-        EXPECT_EQ(m_alert->messages().back(), c.message);
+TEST_F(SettingsForm, ProxyFailingCheckAlertsAndSavesNothingAndCancelDiscardsTheEdits) {
+    open(new ProxyView(store, alert));
+    EXPECT_EQ(shown(), before);
+    // Each pair half filled the other way round, so that fields passed to the check in the wrong place show.
+    const std::pair<Texts, std::string> cases[] = {{proxy("", "8080", "", ""), "アドレスを入力して下さい"},
+                                                   {proxy("h", "1", "", "secret"), "ユーザー名を入力して下さい"}};
+    for (const auto& [typed, message] : cases) {
+        type(typed);
+        press("ok");
+        EXPECT_EQ(alert->messages().back(), message);
         EXPECT_TRUE(window->isVisible());
-        EXPECT_EQ(shown(*window), c.typed);
         EXPECT_EQ(stored(), before);
     }
-}
-
-TEST_F(ProxyViewTest, SavesAllFourAsTypedAndShowsThemAgain) {
-    const Texts cases[] = {
-        proxy("proxy.example.jp", "8o8o", "", ""),
-        proxy(" ", " ", " ", " "),
-        proxy("", "", "user", "pass word"),
-        proxy("", "", "", ""),
-    };
-    store(proxy("old.local", "3128", "olduser", "oldpass"));
-    for (const Texts& typed : cases) {
-        const auto window = open();
-        type(*window, typed);
-        press(*window, "ok");
-        EXPECT_FALSE(window->isVisible());
-        EXPECT_EQ(stored(), typed);
-        EXPECT_EQ(shown(*open()), typed);
-    }
-    EXPECT_TRUE(m_alert->messages().empty());
-}
-
-TEST_F(ProxyViewTest, CancelDiscardsTheEdits) {
-    const Texts before = proxy("proxy.local", "8080", "user", "secret");
-    store(before);
-    const auto window = open();
-    EXPECT_EQ(shown(*window), before);
-    type(*window, proxy("other.local", "1", "", ""));
-    press(*window, "cancel");
+    EXPECT_EQ(alert->messages().size(), 2u);
+    press("cancel");
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(stored(), before);
-    window->show();
-    EXPECT_EQ(shown(*window), before) << "discarded edits reappeared";
+    window->present();
+    EXPECT_EQ(shown(), before) << "discarded edits reappeared";
+}
+
+TEST_F(SettingsForm, ProxySavesAllFourAsTypedAndShowsThemAgain) {
+    open(new ProxyView(store, alert));
+    for (const Texts& typed : {proxy(" proxy.local", "8o8o ", "", ""), proxy("", "", "user", "pass word")}) {
+        type(typed);
+        press("ok");
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(stored(), typed);
+        window->present();
+        EXPECT_EQ(shown(), typed);
+    }
+    EXPECT_TRUE(alert->messages().empty());
 }
 
 } // namespace

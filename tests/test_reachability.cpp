@@ -2,55 +2,32 @@
 
 #include <gtest/gtest.h>
 
-#include <spawn.h>
+#include <cstdlib>
+#include <string>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <string>
-#include <vector>
-
-extern char** environ;
-
 namespace {
 
-// Runs a program (searched in PATH) to its end; its exit code, or -1 when it could not run or was killed.
-int run(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+// The exit code of a shell command, or -1 when it could not run or was killed.
+int run(const std::string& command) {
+    const int status = std::system((command + " 2>/dev/null").c_str());
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(HostReachability, JudgesHostsByResolutionAndRoute) {
-    struct Case {
-        const char* host;
-        bool reachable;
-    };
-    const Case cases[] = {{"localhost", true}, {"127.0.0.1", true}, {"nonexistent.invalid", false}, {"", false}};
-    for (const Case& c : cases)
-        EXPECT_EQ(stampo::HostReachability{c.host}.isReachable(), c.reachable) << '"' << c.host << '"';
+    for (const auto& [host, reachable] :
+         {std::pair{"localhost", true}, {"127.0.0.1", true}, {"nonexistent.invalid", false}, {"", false}})
+        EXPECT_EQ(stampo::HostReachability{host}.isReachable(), reachable) << '"' << host << '"';
 }
 
 TEST(HostReachability, ProbeHostComesFromTheEnvironmentWhenSet) {
-    struct Case {
-        const char* variable;
-        const char* probeHost;
-    };
-    const Case cases[] = {{nullptr, "example.com"}, {"", "example.com"}, {"intranet.example", "intranet.example"}};
-    for (const Case& c : cases) {
-        if (c.variable == nullptr)
-            unsetenv("STAMPO_PROBE_HOST");
-        else
-            setenv("STAMPO_PROBE_HOST", c.variable, 1);
-        EXPECT_EQ(stampo::HostReachability{}.probeHost(), c.probeHost) << (c.variable ? c.variable : "(unset)");
+    unsetenv("STAMPO_PROBE_HOST");
+    EXPECT_EQ(stampo::HostReachability{}.probeHost(), "example.com");
+    for (const auto& [variable, probeHost] : {std::pair{"", "example.com"}, {"intranet.example", "intranet.example"}}) {
+        setenv("STAMPO_PROBE_HOST", variable, 1);
+        EXPECT_EQ(stampo::HostReachability{}.probeHost(), probeHost) << variable;
     }
     unsetenv("STAMPO_PROBE_HOST");
 }
@@ -58,12 +35,12 @@ TEST(HostReachability, ProbeHostComesFromTheEnvironmentWhenSet) {
 // A fresh network namespace has only a loopback that is down: the name still resolves (/etc/hosts), but there is
 // no route, so a probe that only resolves, or always answers yes, fails here.
 TEST(HostReachability, NoRouteInAnEmptyNetworkNamespace) {
-    const std::string unshareFlag = geteuid() == 0 ? "-n" : "-rn";
-    if (run({"unshare", unshareFlag, "true"}) != 0)
-        GTEST_SKIP() << "cannot create a network namespace here (unshare " << unshareFlag << " true failed)";
-
-    EXPECT_EQ(run({STAMPO_REACHABILITY_PROBE, "localhost"}), 0) << "outside the namespace";
-    EXPECT_EQ(run({"unshare", unshareFlag, STAMPO_REACHABILITY_PROBE, "localhost"}), 1) << "inside the namespace";
+    const std::string unshare = geteuid() == 0 ? "unshare -n " : "unshare -rn ";
+    if (run(unshare + "true") != 0)
+        GTEST_SKIP() << "cannot create a network namespace here (" << unshare << "true failed)";
+    const std::string probe = std::string("'") + STAMPO_REACHABILITY_PROBE + "' localhost";
+    EXPECT_EQ(run(probe), 0) << "outside the namespace";
+    EXPECT_EQ(run(unshare + probe), 1) << "inside the namespace";
 }
 
 } // namespace

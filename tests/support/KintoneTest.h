@@ -17,34 +17,63 @@ protected:
 
     static constexpr const char* authCode = "dXNlcjpwYXNzd29yZA==";
     static constexpr const char* subDomain = "example";
+    static constexpr const char* recordPath = "/k/v1/record.json";
+    static constexpr const char* fieldsPath = "/k/v1/app/form/fields.json";
+    static constexpr const char* usersPath = "/v1/users.json";
+    static constexpr const char* cursorPath = "/k/v1/records/cursor.json";
+    using Fault = kintonesim::Fault;
+    using FaultRule = kintonesim::FaultRule;
+
+    // A fault on the requests of that method (empty: any) and path, with `query` in their query, after `skip` of them.
+    static FaultRule on(const char* method, const char* path, Fault fault, const char* query = "", int skip = 0) {
+        return {method, path, query, skip, -1, std::move(fault)};
+    }
+    static Fault fault(Fault::Kind kind) { return {kind, 500, {}}; }
+    static Fault answer(int status, std::string body, std::string contentType = "application/json") {
+        return {Fault::Kind::Answer, status, std::move(body), std::move(contentType)};
+    }
 
     explicit KintoneTest(kintonesim::SimulatorOptions simulatorOptions = {})
         : sim(std::move(simulatorOptions)) {}
 
+    // Trusts the simulator, connects to it, and starts counted worker threads.
     TransportOptions transportOptions() const {
         TransportOptions options;
         options.caFile = sim.caFile().string();
         options.connectTo = sim.connectTo();
+        options.startThread = workers.starter();
         return options;
     }
-
     Kintone makeClient(TransportOptions options) const { return Kintone(mainQueue, alert, std::move(options)); }
 
     // Waits until the request has ended and its alerts (if any) have been shown.
     void settle(const Outcome& outcome, std::size_t alerts) {
         ASSERT_TRUE(outcome.wait()) << "no continuation was called";
         ASSERT_TRUE(alert->waitForCount(alerts)) << "expected " << alerts << " alert(s)";
-        // Anything else queued before this marker has run once the marker has.
-        auto marker = std::make_shared<Outcome>();
-        mainQueue->async([marker] { marker->failure()(); });
-        ASSERT_TRUE(marker->wait());
+        ASSERT_TRUE(mainQueue->drain());
     }
 
-    void addRecord(Kintone& kintone, const Json& record, Outcome& outcome, const std::string& auth = authCode) {
-        kintone.addRecord(subDomain, "com", "1", auth, "", "", "", "", record, outcome.success(), outcome.failure());
+    // The operations with the simulator's sample apps: attendance app 1, employee app 2.
+    void add(const Kintone& k, Outcome& o, const Json& record = Json::object(), const std::string& auth = authCode) {
+        k.addRecord(subDomain, "com", "1", auth, "", "", "", "", record, o.success(), o.failure());
+    }
+    void update(const Kintone& k, Outcome& o, const std::string& id = "1", const Json& record = Json::object()) {
+        k.updateRecord(subDomain, "com", "1", authCode, "", "", "", "", id, record, o.success(), o.failureWithCause());
+    }
+    void fields(const Kintone& k, Outcome& o, const std::string& region = "com") {
+        k.getFormFields(subDomain, region, "1", authCode, "", "", "", "", o.success(), o.failure());
+    }
+    void users(const Kintone& k, Outcome& o) {
+        k.getUsers(0, Kintone::usersPrefix(subDomain, "com"), 100, authCode, "", "", "", "", o.failure(), nullptr,
+                   o.success());
+    }
+    void records(const Kintone& k, Outcome& o, const std::string& app = "2", const std::string& condition = "",
+                 const std::string& order = "") {
+        k.getRecords(subDomain, "com", app, condition, order, authCode, "", "", "", "", o.success(), o.failure());
     }
 
     kintonesim::KintoneSimulator sim;
+    Workers workers;
     std::shared_ptr<ThreadMainQueue> mainQueue = std::make_shared<ThreadMainQueue>();
     std::shared_ptr<RecordingAlert> alert = std::make_shared<RecordingAlert>();
     Kintone client = makeClient(transportOptions());

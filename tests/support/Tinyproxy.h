@@ -1,34 +1,97 @@
 #pragma once
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
-#include <sys/types.h>
+#include <thread>
 
 namespace stampo::test {
 
-// A real tinyproxy on a loopback port for the life of the object, optionally with Basic authentication.
+// A real tinyproxy on a loopback port for the life of the object, with Basic authentication when a user is given.
 class Tinyproxy final {
 public:
-    struct Options {
-        std::string user; // empty: no authentication
-        std::string password;
-    };
+    explicit Tinyproxy(const std::string& user = "", const std::string& password = "") {
+        char pattern[] = "/tmp/stampo-tinyproxy-XXXXXX";
+        if (!mkdtemp(pattern))
+            return;
+        m_directory = pattern;
+        // Port 0 asks the kernel for a free port, which tinyproxy then takes.
+        sockaddr_in address = loopback(0);
+        socklen_t length = sizeof address;
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0)
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        close(fd);
+        m_port = ntohs(address.sin_port);
+        const std::string config = (m_directory / "tinyproxy.conf").string();
+        std::ofstream(config) << "Port " << m_port << "\nListen 127.0.0.1\nAllow 127.0.0.1\nLogLevel Critical\n"
+                              << (user.empty() ? "" : "BasicAuth " + user + " " + password + "\n");
 
-    explicit Tinyproxy(Options options);
-    ~Tinyproxy();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        const char* argv[] = {"tinyproxy", "-d", "-c", config.c_str(), nullptr};
+        if (posix_spawnp(&m_pid, "tinyproxy", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        // Ready once it accepts connections; given up when it exits or the deadline passes.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (running() && !accepts()) {
+            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+                m_pid = -1;
+            else if (std::chrono::steady_clock::now() > until)
+                stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~Tinyproxy() {
+        stop();
+        if (!m_directory.empty())
+            std::filesystem::remove_all(m_directory);
+    }
     Tinyproxy(const Tinyproxy&) = delete;
     Tinyproxy& operator=(const Tinyproxy&) = delete;
 
-    // False when tinyproxy could not be started; error() says why.
+    // False when tinyproxy is not installed or did not start listening.
     bool running() const { return m_pid > 0; }
-    const std::string& error() const { return m_error; }
     std::string port() const { return std::to_string(m_port); }
 
 private:
+    static sockaddr_in loopback(int port) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+    bool accepts() const {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in address = loopback(m_port);
+        const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        return ok;
+    }
+    void stop() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+        m_pid = -1;
+    }
+
     std::filesystem::path m_directory;
     int m_port = 0;
     pid_t m_pid = -1;
-    std::string m_error;
 };
 
 } // namespace stampo::test
