@@ -86,13 +86,6 @@ void menuEntry(App& app, int index) {
 
 class AppDelegateTest : public KintoneTest {
 protected:
-    AppDelegateTest() {
-        QFont font = saved;
-        font.setPixelSize(13);
-        QApplication::setFont(font);
-    }
-    ~AppDelegateTest() override { QApplication::setFont(saved); }
-
     std::unique_ptr<App> launch(bool configured) {
         auto app = std::make_unique<App>(transportOptions());
         if (configured)
@@ -136,8 +129,6 @@ protected:
         ASSERT_EQ(app.alert->messages().back(), sent);
         ASSERT_FALSE(app.delegate.attendance().recordno().empty());
     }
-
-    const QFont saved = QApplication::font();
 };
 
 TEST_F(AppDelegateTest, LaunchSeedsTheStoreThenShowsTheSettingsWindowAfterTheAlertOrElseTheEmployeeWindow) {

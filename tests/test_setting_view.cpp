@@ -18,21 +18,13 @@
 using namespace stampo;
 using namespace stampo::test;
 
-void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
-constexpr const char* fieldsPath = "/k/v1/app/form/fields.json";
 const char* const allBoxes[] = {"topLevelDomain", "fieldIn", "fieldOut", "fieldUser", "fieldUserDisplay"};
 
 class SettingViewTest : public KintoneTest {
 protected:
     void SetUp() override {
-        QFont font = QApplication::font();
-        font.setPixelSize(13);
-        QApplication::setFont(font);
         configure(*store, authCode);
         window = std::make_unique<FormWindow>(new SettingView(store, client, appQueue, alert, &notifications),
                                               "Kintone設定", false);
