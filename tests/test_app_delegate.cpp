@@ -11,6 +11,7 @@
 #include "widgets/Notifications.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -66,7 +67,7 @@ private:
 struct App {
     explicit App(TransportOptions options)
         : delegate(store, Kintone(queue, watching, std::move(options)), std::make_shared<SwitchedReachability>(), queue,
-                   watching, &notifications) {}
+                   watching, &notifications, QDBusConnection(QStringLiteral("no system bus"))) {}
 
     QTemporaryDir dir;
     std::shared_ptr<QSettingsStore> store = std::make_shared<QSettingsStore>(dir.filePath("Stampo.conf"));
@@ -187,6 +188,30 @@ TEST_F(AppDelegateTest, MenuEntriesAndTheSavedSettingsBringUpTheirWindow) {
         EXPECT_EQ(shown(*app), (app->delegate.*c.window)());
     }
     EXPECT_TRUE(app->alert->messages().empty());
+}
+
+TEST_F(AppDelegateTest, LaunchingAgainOffersTheSettingsOrTheEmployeeWindowButNothingOnDuty) {
+    struct Case {
+        bool configured;
+        bool onDuty;
+        FormWindow* (AppDelegate::*window)() const;
+    };
+    const Case cases[] = {
+        {false, false, &AppDelegate::settingWindow},
+        {true, false, &AppDelegate::attendWindow},
+        {true, true, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.configured ? "configured" : "unconfigured") + (c.onDuty ? ", on duty" : ""));
+        const auto app = launch(c.configured);
+        closeWindows(*app);
+        if (c.onDuty)
+            startWork(*app);
+        const std::size_t alerts = app->alert->messages().size();
+        run(*app, [](App& a) { a.delegate.reopen(); });
+        EXPECT_EQ(shown(*app), c.window ? (app->delegate.*c.window)() : nullptr);
+        EXPECT_EQ(app->alert->messages().size(), alerts);
+    }
 }
 
 TEST_F(AppDelegateTest, RefusedCommandsShowTheirAlertSendNothingAndOpenNoWindow) {

@@ -152,7 +152,7 @@ TEST_F(AttendanceTest, NothingToEndLeavesTheStoreAlone) {
     // A pending work end without a record is consumed by the next work start without a request.
     store->setObjectForKey("", "keepRecordno");
     start("sato");
-    ASSERT_TRUE(workers.idle());
+    ASSERT_TRUE(workers.waitIdle(deadline));
     EXPECT_EQ(pending(), std::nullopt);
     EXPECT_TRUE(sim.requests("PUT", recordPath).empty());
 }
@@ -222,7 +222,7 @@ TEST_F(AttendanceTest, PendingWorkEndSurvivesAKilledProcess) {
 
     auto next = make(client, reopened);
     start("sato", next);
-    ASSERT_TRUE(workers.idle() && mainQueue->drain());
+    ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
     EXPECT_EQ(reopened->stringForKey("keepRecordno"), std::nullopt);
     EXPECT_EQ(lastBody("PUT"), (Json{{"app", "1"}, {"id", record}, {"record", {{"end", {{"value", *endTime}}}}}}));
     EXPECT_EQ(sim.record(1, std::stoi(record))["end"]["value"], *endTime);

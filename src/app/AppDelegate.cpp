@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/Attendance.h"
+#include "app/PowerEvents.h"
 #include "app/SettingsKeys.h"
 #include "app/SettingsStore.h"
 #include "attend/AttendView.h"
@@ -59,13 +60,15 @@ std::optional<Attendance::UserInfo> toUserInfo(const QVariantMap& userInfo) {
 
 AppDelegate::AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone,
                          std::shared_ptr<const Reachability> reachability, std::shared_ptr<MainQueue> mainQueue,
-                         std::shared_ptr<Alert> alert, Notifications* notifications, QObject* parent)
+                         std::shared_ptr<Alert> alert, Notifications* notifications, QDBusConnection systemBus,
+                         QObject* parent)
     : QObject(parent)
     , m_store(std::move(store))
     , m_kintone(std::move(kintone))
     , m_mainQueue(std::move(mainQueue))
     , m_alert(std::move(alert))
     , m_notifications(notifications)
+    , m_systemBus(std::move(systemBus))
     , m_attendance(std::make_shared<Attendance>(m_store, m_kintone, std::move(reachability), m_mainQueue, m_alert))
     , m_statusItem(new QSystemTrayIcon(this)) {}
 
@@ -85,6 +88,11 @@ void AppDelegate::applicationDidFinishLaunching() {
         m_attendWindow->present();
     }
     observe();
+    // Before the machine sleeps or powers off, the open working day ends; on waking the employee window offers the
+    // next work start.
+    m_powerEvents =
+        std::make_unique<PowerEvents>(m_systemBus, [attendance = m_attendance] { attendance->endWork(false); });
+    connect(m_powerEvents.get(), &PowerEvents::didWake, this, [this] { m_attendWindow->present(); });
 }
 
 void AppDelegate::buildMenu() {
@@ -140,6 +148,13 @@ void AppDelegate::workend() {
 
 void AppDelegate::setting() {
     m_settingWindow->present();
+}
+
+void AppDelegate::reopen() {
+    if (m_store->stringForKey("subDomain").value_or("").empty())
+        m_settingWindow->present();
+    else if (m_attendance->recordno().empty())
+        m_attendWindow->present();
 }
 
 } // namespace stampo

@@ -2,6 +2,7 @@
 
 #include "kintone/Kintone.h"
 
+#include <QDBusConnection>
 #include <QObject>
 
 #include <memory>
@@ -16,6 +17,7 @@ class Attendance;
 class FormWindow;
 class MainQueue;
 class Notifications;
+class PowerEvents;
 class Reachability;
 class SettingsStore;
 
@@ -24,10 +26,11 @@ class SettingsStore;
 class AppDelegate final : public QObject {
     Q_OBJECT
 public:
-    // `notifications` must outlive the delegate.
+    // `notifications` must outlive the delegate. `systemBus` reaches logind for sleep and power-off; without it
+    // (not connected) the application runs without them.
     AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone, std::shared_ptr<const Reachability> reachability,
                 std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert, Notifications* notifications,
-                QObject* parent = nullptr);
+                QDBusConnection systemBus, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // Builds the menu and the windows, seeds the store, shows the first window and starts observing.
@@ -37,12 +40,15 @@ public:
     void workstart();
     void workend();
     void setting();
+    // The user launched the application again while it runs: offer what is useful now.
+    void reopen();
 
     QSystemTrayIcon* statusItem() const { return m_statusItem; }
     QMenu* menu() const { return m_menu.get(); }
     FormWindow* attendWindow() const { return m_attendWindow.get(); }
     FormWindow* settingWindow() const { return m_settingWindow.get(); }
     const Attendance& attendance() const { return *m_attendance; }
+    const PowerEvents* powerEvents() const { return m_powerEvents.get(); }
 
 private:
     void buildMenu();
@@ -55,11 +61,13 @@ private:
     const std::shared_ptr<MainQueue> m_mainQueue;
     const std::shared_ptr<Alert> m_alert;
     Notifications* const m_notifications;
+    const QDBusConnection m_systemBus;
     const std::shared_ptr<Attendance> m_attendance;
     QSystemTrayIcon* const m_statusItem;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<FormWindow> m_attendWindow;
     std::unique_ptr<FormWindow> m_settingWindow;
+    std::unique_ptr<PowerEvents> m_powerEvents;
 };
 
 } // namespace stampo

@@ -2,15 +2,35 @@
 #include "app/AppDelegate.h"
 #include "app/QSettingsStore.h"
 #include "app/QtMainQueue.h"
+#include "app/SingleInstance.h"
+#include "app/UnixSignals.h"
 #include "kintone/Kintone.h"
+#include "kintone/WorkerThreads.h"
 #include "net/Reachability.h"
 #include "widgets/MessageBoxAlert.h"
 #include "widgets/Notifications.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QFont>
+#include <QTimer>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long a later launch tries to reach the running instance, which may itself be starting.
+constexpr auto knockTimeout = 5s;
+// How long a quitting process lets requests in flight finish; a work end sent as the machine powers off is one.
+constexpr auto requestsGrace = 5s;
+
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -22,12 +42,35 @@ int main(int argc, char** argv) {
     font.setPixelSize(13);
     QApplication::setFont(font);
 
+    stampo::SingleInstance instance(stampo::SingleInstance::defaultDirectory());
+    if (!instance.becomePrimary())
+        return instance.knock(knockTimeout) ? EXIT_SUCCESS : EXIT_FAILURE;
+
+    // Logging out, a terminal's Ctrl-C and `kill` all end the run through the event loop.
+    stampo::UnixSignals unixSignals({SIGTERM, SIGINT, SIGHUP});
+    QObject::connect(&unixSignals, &stampo::UnixSignals::received, &application, &QCoreApplication::quit);
+
+    stampo::WorkerThreads workers;
+    stampo::TransportOptions transport = stampo::TransportOptions::fromEnvironment();
+    transport.startThread = workers.starter();
     const auto mainQueue = std::make_shared<stampo::QtMainQueue>();
     const auto alert = std::make_shared<stampo::MessageBoxAlert>();
     stampo::Notifications notifications;
-    stampo::AppDelegate delegate(std::make_shared<stampo::QSettingsStore>(),
-                                 stampo::Kintone(mainQueue, alert, stampo::TransportOptions::fromEnvironment()),
-                                 std::make_shared<stampo::HostReachability>(), mainQueue, alert, &notifications);
-    delegate.applicationDidFinishLaunching();
-    return QApplication::exec();
+    stampo::AppDelegate delegate(
+        std::make_shared<stampo::QSettingsStore>(), stampo::Kintone(mainQueue, alert, transport),
+        std::make_shared<stampo::HostReachability>(), mainQueue, alert, &notifications, QDBusConnection::systemBus());
+    // From inside the event loop, so that a signal arriving while the first alert is up still ends the run.
+    QTimer::singleShot(0, &delegate, [&delegate, &instance] {
+        delegate.applicationDidFinishLaunching();
+        QObject::connect(&instance, &stampo::SingleInstance::knocked, &delegate, &stampo::AppDelegate::reopen);
+    });
+    const int status = QApplication::exec();
+
+    // A worker still running would race the process's own teardown (curl and TLS clean-up at exit), so after the
+    // grace the process ends without running destructors; the settings file is written through on every change.
+    if (!workers.waitIdle(requestsGrace)) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

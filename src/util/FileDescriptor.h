@@ -1,5 +1,7 @@
 #pragma once
 
+#include <utility>
+
 #include <unistd.h>
 
 namespace stampo {
@@ -11,12 +13,23 @@ public:
         : m_fd(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
+    FileDescriptor(FileDescriptor&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
     }
+    ~FileDescriptor() { reset(); }
 
     int get() const { return m_fd; }
+    // Closes the descriptor now.
+    void reset() {
+        if (m_fd >= 0)
+            ::close(std::exchange(m_fd, -1));
+    }
 
 private:
     int m_fd;

@@ -2,6 +2,7 @@
 
 #include "KintoneSimulator.h"
 #include "kintone/Kintone.h"
+#include "kintone/WorkerThreads.h"
 #include "support/TestSeams.h"
 
 #include <gtest/gtest.h>
@@ -73,7 +74,7 @@ protected:
     }
 
     kintonesim::KintoneSimulator sim;
-    Workers workers;
+    WorkerThreads workers;
     std::shared_ptr<ThreadMainQueue> mainQueue = std::make_shared<ThreadMainQueue>();
     std::shared_ptr<RecordingAlert> alert = std::make_shared<RecordingAlert>();
     Kintone client = makeClient(transportOptions());

@@ -143,28 +143,4 @@ private:
     std::thread::id m_thread;
 };
 
-// The client's thread starter, counting the worker threads it starts; idle() waits until every one has ended.
-class Workers final {
-public:
-    TransportOptions::ThreadStarter starter() const {
-        return [state = m_state](std::function<void()> work) {
-            state->change([&] { ++state->started; });
-            return TransportOptions::startDetachedThread([state, work = std::move(work)] {
-                work();
-                state->change([&] { ++state->ended; });
-            });
-        };
-    }
-    int started() const { return m_state->read(m_state->started); }
-    bool idle() const {
-        return m_state->waitUntil([this] { return m_state->ended == m_state->started; });
-    }
-
-private:
-    struct State : Monitor {
-        int started = 0, ended = 0;
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-};
-
 } // namespace stampo::test

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+
+class QLocalServer;
+
+namespace stampo {
+
+// Keeps one running instance per user: the first one holds a lock file and listens on a local socket beside it;
+// a later launch knocks on that socket, so the running instance can show itself, and then ends.
+class SingleInstance final : public QObject {
+    Q_OBJECT
+public:
+    // `directory` holds the lock file and the socket; it should be private to the user ($XDG_RUNTIME_DIR).
+    explicit SingleInstance(const QString& directory, QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // True when this process is now the running instance and listens for later launches.
+    bool becomePrimary();
+    // Tells the running instance that the user launched the application again; false when it could not be
+    // reached within `timeout`.
+    bool knock(std::chrono::milliseconds timeout) const;
+
+    // The directory for the lock and the socket: $XDG_RUNTIME_DIR, or a per-user one in the temporary directory.
+    static QString defaultDirectory();
+
+signals:
+    // A later launch knocked.
+    void knocked();
+
+private:
+    const QString m_socketPath;
+    QLockFile m_lock;
+    QLocalServer* m_server = nullptr;
+};
+
+} // namespace stampo

@@ -1,0 +1,94 @@
+#include "app/SingleInstance.h"
+#include "app/UnixSignals.h"
+#include "kintone/WorkerThreads.h"
+#include "support/WidgetTesting.h"
+
+#include <QLockFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <latch>
+
+using namespace stampo;
+using namespace stampo::test;
+
+namespace {
+
+// Counts the knocks the running instance hears.
+struct Listener {
+    explicit Listener(SingleInstance& instance) {
+        QObject::connect(&instance, &SingleInstance::knocked, [this] { ++knocks; });
+    }
+    int knocks = 0;
+};
+
+} // namespace
+
+TEST(SingleInstance, LaterLaunchHandsOverToTheRunningOne) {
+    QTemporaryDir dir;
+    SingleInstance running(dir.path());
+    ASSERT_TRUE(running.becomePrimary());
+    Listener listener(running);
+
+    for (int launch = 1; launch <= 2; ++launch) {
+        SingleInstance later(dir.path());
+        EXPECT_FALSE(later.becomePrimary());
+        EXPECT_TRUE(later.knock(deadline));
+        EXPECT_TRUE(processEventsUntil([&] { return listener.knocks == launch; }));
+    }
+}
+
+TEST(SingleInstance, InstanceThatDiedLeavesNothingInTheWay) {
+    QTemporaryDir dir;
+    QProcess holder;
+    holder.start(STAMPO_INSTANCE_HOLDER, {dir.path()});
+    ASSERT_TRUE(holder.waitForReadyRead(30000));
+    ASSERT_EQ(holder.readLine().trimmed(), "primary");
+    holder.kill();
+    ASSERT_TRUE(holder.waitForFinished(30000));
+
+    // Its lock file and socket file are still there.
+    SingleInstance next(dir.path());
+    ASSERT_TRUE(next.becomePrimary());
+    Listener listener(next);
+    EXPECT_TRUE(SingleInstance(dir.path()).knock(deadline));
+    EXPECT_TRUE(processEventsUntil([&] { return listener.knocks == 1; }));
+}
+
+TEST(SingleInstance, KnockGivesUpWhenTheRunningInstanceNeverListens) {
+    QTemporaryDir dir;
+    QLockFile lock(dir.filePath("stampo.lock"));
+    ASSERT_TRUE(lock.tryLock(0));
+
+    SingleInstance later(dir.path());
+    EXPECT_FALSE(later.becomePrimary());
+    EXPECT_FALSE(later.knock(200ms));
+}
+
+TEST(UnixSignals, EachSignalReachesTheEventLoop) {
+    UnixSignals unixSignals({SIGTERM, SIGINT, SIGHUP});
+    std::vector<int> received;
+    QObject::connect(&unixSignals, &UnixSignals::received, [&](int number) { received.push_back(number); });
+
+    const std::vector<int> raised = {SIGTERM, SIGINT, SIGHUP, SIGTERM};
+    for (const int number : raised)
+        std::raise(number);
+    EXPECT_TRUE(processEventsUntil([&] { return received.size() == raised.size(); }));
+    EXPECT_EQ(received, raised);
+}
+
+TEST(WorkerThreads, IdleOnlyOnceEveryWorkerHasEnded) {
+    WorkerThreads workers;
+    EXPECT_TRUE(workers.waitIdle(0ms));
+
+    std::latch release(1);
+    const auto start = workers.starter();
+    ASSERT_TRUE(start([&] { release.wait(); }));
+    ASSERT_TRUE(start([] {}));
+    EXPECT_EQ(workers.started(), 2);
+    EXPECT_FALSE(workers.waitIdle(50ms));
+
+    release.count_down();
+    EXPECT_TRUE(workers.waitIdle(deadline));
+}
