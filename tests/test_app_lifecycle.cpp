@@ -3,7 +3,8 @@
 #include "kintone/WorkerThreads.h"
 #include "support/WidgetTesting.h"
 
-#include <QLockFile>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -27,16 +28,17 @@ struct Listener {
 
 TEST(SingleInstance, LaterLaunchHandsOverToTheRunningOne) {
     QTemporaryDir dir;
-    SingleInstance running(dir.path());
+    SingleInstance running(dir.path(), "Stampo.conf");
     ASSERT_TRUE(running.becomePrimary());
     Listener listener(running);
 
     for (int launch = 1; launch <= 2; ++launch) {
-        SingleInstance later(dir.path());
+        SingleInstance later(dir.path(), "Stampo.conf");
         EXPECT_FALSE(later.becomePrimary());
         EXPECT_TRUE(later.knock(deadline));
         EXPECT_TRUE(processEventsUntil([&] { return listener.knocks == launch; }));
     }
+    EXPECT_TRUE(SingleInstance(dir.path(), "Other.conf").becomePrimary()) << "another settings file, another instance";
 }
 
 TEST(SingleInstance, InstanceThatDiedLeavesNothingInTheWay) {
@@ -49,19 +51,22 @@ TEST(SingleInstance, InstanceThatDiedLeavesNothingInTheWay) {
     ASSERT_TRUE(holder.waitForFinished(30000));
 
     // Its lock file and socket file are still there.
-    SingleInstance next(dir.path());
+    SingleInstance next(dir.path(), "Stampo.conf");
     ASSERT_TRUE(next.becomePrimary());
     Listener listener(next);
-    EXPECT_TRUE(SingleInstance(dir.path()).knock(deadline));
+    EXPECT_TRUE(SingleInstance(dir.path(), "Stampo.conf").knock(deadline));
     EXPECT_TRUE(processEventsUntil([&] { return listener.knocks == 1; }));
 }
 
-TEST(SingleInstance, KnockGivesUpWhenTheRunningInstanceNeverListens) {
+TEST(SingleInstance, KnockGivesUpWhenTheRunningInstanceCannotBeReached) {
     QTemporaryDir dir;
-    QLockFile lock(dir.filePath("stampo.lock"));
-    ASSERT_TRUE(lock.tryLock(0));
+    SingleInstance running(dir.path(), "Stampo.conf");
+    ASSERT_TRUE(running.becomePrimary());
+    const QStringList sockets = QDir(dir.path()).entryList({"*.socket"}, QDir::System);
+    ASSERT_EQ(sockets.size(), 1);
+    ASSERT_TRUE(QFile::remove(dir.filePath(sockets.first())));
 
-    SingleInstance later(dir.path());
+    SingleInstance later(dir.path(), "Stampo.conf");
     EXPECT_FALSE(later.becomePrimary());
     EXPECT_FALSE(later.knock(200ms));
 }

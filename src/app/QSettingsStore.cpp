@@ -23,11 +23,6 @@ constexpr mode_t privateDirectoryMode = 0700;
 
 // QSettings(IniFormat, UserScope, "Stampo", "Stampo") would name the file Stampo.ini; the established name is the
 // NativeFormat one, which on Unix is the same INI syntax. An explicit file also keeps out the system-wide fallbacks.
-QString defaultFileName() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/Stampo/Stampo.conf");
-}
-
 std::filesystem::path localPath(const QString& fileName) {
     return QFile::encodeName(fileName).toStdString();
 }
@@ -91,6 +86,11 @@ std::string textOf(const QVariant& value) {
 }
 
 } // namespace
+
+QString QSettingsStore::defaultFileName() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Stampo/Stampo.conf");
+}
 
 QSettingsStore::QSettingsStore()
     : QSettingsStore(defaultFileName()) {}

@@ -28,6 +28,8 @@ public:
     void removeObjectForKey(const std::string& key) override;
 
     QString fileName() const;
+    // $XDG_CONFIG_HOME/Stampo/Stampo.conf: where the application keeps its settings.
+    static QString defaultFileName();
 
 private:
     void persist();

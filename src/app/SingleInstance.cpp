@@ -1,5 +1,6 @@
 #include "app/SingleInstance.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalServer>
@@ -15,12 +16,18 @@ namespace {
 
 constexpr char knockMessage = '!';
 
+// Short enough for a socket path, distinct per settings file.
+QString baseName(const QString& settingsFile) {
+    const QByteArray digest = QCryptographicHash::hash(settingsFile.toUtf8(), QCryptographicHash::Sha256);
+    return QStringLiteral("stampo-") + QString::fromLatin1(digest.toHex().left(16));
+}
+
 } // namespace
 
-SingleInstance::SingleInstance(const QString& directory, QObject* parent)
+SingleInstance::SingleInstance(const QString& directory, const QString& settingsFile, QObject* parent)
     : QObject(parent)
-    , m_socketPath(QDir(directory).filePath("stampo.socket"))
-    , m_lock(QDir(directory).filePath("stampo.lock")) {
+    , m_socketPath(QDir(directory).filePath(baseName(settingsFile) + ".socket"))
+    , m_lock(QDir(directory).filePath(baseName(settingsFile) + ".lock")) {
     // Age never makes the lock stale; a lock whose holder has died is taken over.
     m_lock.setStaleLockTime(0);
 }

@@ -10,13 +10,14 @@ class QLocalServer;
 
 namespace stampo {
 
-// Keeps one running instance per user: the first one holds a lock file and listens on a local socket beside it;
-// a later launch knocks on that socket, so the running instance can show itself, and then ends.
+// Keeps one running instance per settings file (so per user): the first one holds a lock file and listens on a local
+// socket beside it; a later launch knocks on that socket, so the running instance can show itself, and then ends.
 class SingleInstance final : public QObject {
     Q_OBJECT
 public:
     // `directory` holds the lock file and the socket; it should be private to the user ($XDG_RUNTIME_DIR).
-    explicit SingleInstance(const QString& directory, QObject* parent = nullptr);
+    // Runs for other settings files (a demo's, a test's) are other instances.
+    SingleInstance(const QString& directory, const QString& settingsFile, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // True when this process is now the running instance and listens for later launches.

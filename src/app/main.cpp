@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     font.setPixelSize(13);
     QApplication::setFont(font);
 
-    stampo::SingleInstance instance(stampo::SingleInstance::defaultDirectory());
+    const QString settingsFile = stampo::QSettingsStore::defaultFileName();
+    stampo::SingleInstance instance(stampo::SingleInstance::defaultDirectory(), settingsFile);
     if (!instance.becomePrimary())
         return instance.knock(knockTimeout) ? EXIT_SUCCESS : EXIT_FAILURE;
 
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
     const auto alert = std::make_shared<stampo::MessageBoxAlert>();
     stampo::Notifications notifications;
     stampo::AppDelegate delegate(
-        std::make_shared<stampo::QSettingsStore>(), stampo::Kintone(mainQueue, alert, transport),
+        std::make_shared<stampo::QSettingsStore>(settingsFile), stampo::Kintone(mainQueue, alert, transport),
         std::make_shared<stampo::HostReachability>(), mainQueue, alert, &notifications, QDBusConnection::systemBus());
     // From inside the event loop, so that a signal arriving while the first alert is up still ends the run.
     QTimer::singleShot(0, &delegate, [&delegate, &instance] {
