@@ -10,10 +10,14 @@ using Cause = Kintone::FailureCause;
 
 } // namespace
 
-// Every way a request can go wrong ends in exactly one alert and exactly one failure call; a failed update also tells
-// whether kintone answered.
+// Every way a request can go wrong, on any page, ends in exactly one alert and exactly one failure call; a failed
+// update also tells whether kintone answered.
 TEST_F(FailureTest, EachFailureShowsOneAlertAndFailsOnce) {
     kintonesim::KintoneSimulator foreign({.certificateNames = {"*.example.org"}, .certificateDirectory = {}});
+    // Enough users and employees for a second page of each, which must hand nothing on when it fails.
+    sim.addUsers(100);
+    for (int i = 0; i < 500; ++i)
+        sim.addRecord(2, Json::object());
     const std::string html = "<html><body>Bad Gateway</body></html>",
                       untrusted = "サーバーとの安全な接続を確立できませんでした (60)",
                       unreadable = "kintoneからの応答を読み取れませんでした (HTTP ",
@@ -44,8 +48,8 @@ TEST_F(FailureTest, EachFailureShowsOneAlertAndFailsOnce) {
         {"certificate from an unknown CA", Add, std::nullopt, [](auto& o) { o.caFile.clear(); }, untrusted},
         {"HTML from a proxy with 200", Add, on("POST", recordPath, answer(200, html, "text/html")), nullptr,
          unreadable + "200)"},
-        {"HTML error page", Users, on("GET", usersPath, answer(502, html, "text/html")), nullptr, unreadable + "502)"},
-        {"empty body", Update, on("PUT", recordPath, answer(200, "")), nullptr, unreadable + "200)"},
+        {"HTML error page for the second page", Users,
+         on("GET", usersPath, answer(502, html, "text/html"), "offset=100"), nullptr, unreadable + "502)"},
         {"status 201 is not success", Add, on("POST", recordPath, answer(201, R"({"id":"9","revision":"1"})")), nullptr,
          "kintoneがエラーを返しました (HTTP 201)"},
         {"kintone's message", Update, on("PUT", recordPath, answer(404, R"({"message":"レコードが見つかりません。"})")),
@@ -60,8 +64,8 @@ TEST_F(FailureTest, EachFailureShowsOneAlertAndFailsOnce) {
          malformed},
         {"cursor id that would change the address", Records, on("POST", cursorPath, answer(200, R"({"id":"a&id=b"})")),
          nullptr, malformed},
-        {"cursor page without next", Records, on("GET", cursorPath, answer(200, R"({"records":[]})")), nullptr,
-         malformed},
+        {"second cursor page without next", Records, on("GET", cursorPath, answer(200, R"({"records":[]})"), "", 1),
+         nullptr, malformed},
         {"cursor that promises more but sends nothing", Records,
          on("GET", cursorPath, answer(200, R"({"records":[],"next":true})")), nullptr, malformed},
         {"answer over the size limit", Fields, std::nullopt, [](auto& o) { o.maxAnswerBytes = 64; },

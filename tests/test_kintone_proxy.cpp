@@ -1,6 +1,7 @@
 #include "support/KintoneTest.h"
 #include "support/Tinyproxy.h"
 
+#include <array>
 #include <cstdlib>
 
 using namespace stampo;
@@ -17,9 +18,8 @@ TEST_F(ProxyTest, RequestsGoThroughTheConfiguredProxyOnly) {
         setenv(name, "http://127.0.0.1:1", 1);
 
     const std::string wrongPassword = "プロキシサーバーの認証に失敗しました (56)";
-    const struct {
-        std::string host, port, user, password, message; // message empty: the record is added
-    } cases[] = {
+    // Host, port, user, password, and the alert; none when the record is added.
+    const std::array<std::string, 5> cases[] = {
         {"127.0.0.1", open.port(), "", "", ""},
         {"localhost", open.port(), "", "ignored", ""},
         {"127.0.0.1", guarded.port(), "alice", "s3cret", ""},
@@ -29,17 +29,17 @@ TEST_F(ProxyTest, RequestsGoThroughTheConfiguredProxyOnly) {
         {"", "1", "alice", "s3cret", ""}, // no proxy: the rest and the environment are ignored
     };
     std::size_t alerts = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.host + ":" + c.port + " " + c.user + ":" + c.password);
+    for (const auto& [host, port, user, password, message] : cases) {
+        SCOPED_TRACE(host + ":" + port + " " + user + ":" + password);
         sim.clearRequests();
         Outcome outcome;
-        client.addRecord(subDomain, "com", "1", authCode, c.host, c.port, c.user, c.password, Json::object(),
-                         outcome.success(), outcome.failure());
-        ASSERT_NO_FATAL_FAILURE(settle(outcome, alerts += !c.message.empty()));
+        client.addRecord(subDomain, "com", "1", authCode, host, port, user, password, Json::object(), outcome.success(),
+                         outcome.failure());
+        ASSERT_NO_FATAL_FAILURE(settle(outcome, alerts += !message.empty()));
         ASSERT_EQ(alert->messages().size(), alerts);
-        EXPECT_EQ(outcome.successes(), c.message.empty());
-        EXPECT_EQ(sim.requests().size(), c.message.empty());
-        EXPECT_EQ(c.message.empty() ? "" : alert->messages().back(), c.message);
+        EXPECT_EQ(outcome.successes(), message.empty());
+        EXPECT_EQ(sim.requests().size(), message.empty());
+        EXPECT_EQ(message.empty() ? "" : alert->messages().back(), message);
     }
     for (const char* name : environment)
         unsetenv(name);

@@ -5,6 +5,7 @@
 #include "net/Reachability.h"
 
 #include <atomic>
+#include <sstream>
 #include <string>
 
 namespace stampo::test {
@@ -18,15 +19,12 @@ public:
 
 // Stores the settings of the simulator's sample attendance app: a DATETIME start and end, a USER_SELECT employee.
 inline void configure(SettingsStore& store, const std::string& authCode) {
-    // Key, value, key, value, ...
-    const char* const values[] = {
-        "subDomain",        "example",  "topLevelDomain", "com",      "appID",         "1",
-        "fieldIn",          "start",    "fieldInType",    "DATETIME", "fieldOut",      "end",
-        "fieldOutType",     "DATETIME", "fieldUser",      "employee", "fieldUserType", "USER_SELECT",
-        "fieldUserDisplay", "",         "proxyHost",      "",         "proxyPort",     "",
-        "proxyUser",        "",         "proxyPassword",  "",         "authCode",      authCode.c_str()};
-    for (std::size_t i = 0; i < std::size(values); i += 2)
-        store.setObjectForKey(values[i + 1], values[i]);
+    std::istringstream settings("subDomain=example topLevelDomain=com appID=1 fieldIn=start fieldInType=DATETIME "
+                                "fieldOut=end fieldOutType=DATETIME fieldUser=employee fieldUserType=USER_SELECT "
+                                "fieldUserDisplay= proxyHost= proxyPort= proxyUser= proxyPassword= authCode=" +
+                                authCode);
+    for (std::string setting; settings >> setting;)
+        store.setObjectForKey(setting.substr(setting.find('=') + 1), setting.substr(0, setting.find('=')));
 }
 
 } // namespace stampo::test

@@ -39,11 +39,7 @@ protected:
 
     // Trusts the simulator, connects to it, and starts counted worker threads.
     TransportOptions transportOptions() const {
-        TransportOptions options;
-        options.caFile = sim.caFile().string();
-        options.connectTo = sim.connectTo();
-        options.startThread = workers.starter();
-        return options;
+        return {.caFile = sim.caFile().string(), .connectTo = sim.connectTo(), .startThread = workers.starter()};
     }
     Kintone makeClient(TransportOptions options) const { return Kintone(mainQueue, alert, std::move(options)); }
 
@@ -68,9 +64,8 @@ protected:
         k.getUsers(0, Kintone::usersPrefix(subDomain, "com"), 100, authCode, "", "", "", "", o.failure(), nullptr,
                    o.success());
     }
-    void records(const Kintone& k, Outcome& o, const std::string& app = "2", const std::string& condition = "",
-                 const std::string& order = "") {
-        k.getRecords(subDomain, "com", app, condition, order, authCode, "", "", "", "", o.success(), o.failure());
+    void records(const Kintone& k, Outcome& o, const std::string& app = "2") {
+        k.getRecords(subDomain, "com", app, "", "", authCode, "", "", "", "", o.success(), o.failure());
     }
 
     kintonesim::KintoneSimulator sim;

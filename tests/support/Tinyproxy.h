@@ -1,13 +1,13 @@
 #pragma once
 
+#include "util/FileDescriptor.h"
+
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -25,33 +25,20 @@ public:
         if (!mkdtemp(pattern))
             return;
         m_directory = pattern;
-        // Port 0 asks the kernel for a free port, which tinyproxy then takes.
-        sockaddr_in address = loopback(0);
-        socklen_t length = sizeof address;
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0)
-            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        close(fd);
-        m_port = ntohs(address.sin_port);
+        m_port = freePort();
         const std::string config = (m_directory / "tinyproxy.conf").string();
         std::ofstream(config) << "Port " << m_port << "\nListen 127.0.0.1\nAllow 127.0.0.1\nLogLevel Critical\n"
                               << (user.empty() ? "" : "BasicAuth " + user + " " + password + "\n");
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         const char* argv[] = {"tinyproxy", "-d", "-c", config.c_str(), nullptr};
-        if (posix_spawnp(&m_pid, "tinyproxy", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+        if (posix_spawnp(&m_pid, "tinyproxy", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
             m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
         // Ready once it accepts connections; given up when it exits or the deadline passes.
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (running() && !accepts()) {
+        for (; running() && !accepts(); std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
             if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
                 m_pid = -1;
             else if (std::chrono::steady_clock::now() > until)
                 stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
     ~Tinyproxy() {
@@ -68,18 +55,21 @@ public:
 
 private:
     static sockaddr_in loopback(int port) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return address;
+        return {AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    }
+    // A port the kernel finds free; tinyproxy takes it once this socket is closed.
+    static int freePort() {
+        sockaddr_in address = loopback(0);
+        socklen_t length = sizeof address;
+        const FileDescriptor fd{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+        if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) == 0)
+            getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
+        return ntohs(address.sin_port);
     }
     bool accepts() const {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const FileDescriptor fd{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
         const sockaddr_in address = loopback(m_port);
-        const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        return ok;
+        return connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     }
     void stop() {
         if (m_pid > 0) {

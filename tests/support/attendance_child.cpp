@@ -9,17 +9,13 @@ using namespace stampo::test;
 int main(int argc, char** argv) {
     if (argc != 4)
         return 2;
-    TransportOptions options;
-    options.caFile = argv[2];
-    options.connectTo = argv[3];
     auto mainQueue = std::make_shared<ThreadMainQueue>();
     auto alert = std::make_shared<RecordingAlert>();
     auto attendance = std::make_shared<Attendance>(std::make_shared<QSettingsStore>(QString::fromLocal8Bit(argv[1])),
-                                                   Kintone(mainQueue, alert, options),
+                                                   Kintone(mainQueue, alert, {.caFile = argv[2], .connectTo = argv[3]}),
                                                    std::make_shared<SwitchedReachability>(), mainQueue, alert);
     attendance->didStampoAttend(Attendance::UserInfo{{"keepUser", "sato"}});
     if (!alert->waitForCount(1) || attendance->recordno().empty())
         return 1;
     attendance->endWork(true);
-    return 0;
 }
