@@ -96,4 +96,16 @@ TEST(WorkerThreads, IdleOnlyOnceEveryWorkerHasEnded) {
 
     release.count_down();
     EXPECT_TRUE(workers.waitIdle(deadline));
+
+    // What the work holds (a session, its connection) goes before the thread counts as ended: the process's teardown
+    // may follow at once.
+    struct Held {
+        std::latch& gate;
+        ~Held() { gate.wait(); }
+    };
+    std::latch letGo(1);
+    ASSERT_TRUE(start([held = std::make_shared<Held>(letGo)] {}));
+    EXPECT_FALSE(workers.waitIdle(50ms));
+    letGo.count_down();
+    EXPECT_TRUE(workers.waitIdle(deadline));
 }

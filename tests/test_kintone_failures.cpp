@@ -1,4 +1,8 @@
+#include "support/AttendanceRig.h"
 #include "support/KintoneTest.h"
+#include "support/Tinyproxy.h"
+
+#include <QTemporaryDir>
 
 using namespace stampo;
 using namespace stampo::test;
@@ -7,89 +11,189 @@ namespace {
 
 using FailureTest = KintoneTest;
 using Cause = Kintone::FailureCause;
+using Texts = std::vector<std::string>;
+
+struct Proxy {
+    std::string host, port, user, password;
+};
+
+// A fault put on every kind of request at once, through the simulator or the client's options.
+struct FaultCase {
+    std::string name;
+    std::optional<kintonesim::Fault> fault;
+    std::function<void(TransportOptions&, Proxy&)> adjust;
+    std::string alert;
+    Cause cause = Cause::Refused; // of an update
+    bool writesSucceed = false;   // kintone's answer to a write is any object
+};
 
 } // namespace
 
-// Every way a request can go wrong, on any page, ends in exactly one alert and exactly one failure call; a failed
-// update also tells whether kintone answered.
-TEST_F(FailureTest, EachFailureShowsOneAlertAndFailsOnce) {
-    kintonesim::KintoneSimulator foreign({.certificateNames = {"*.example.org"}, .certificateDirectory = {}});
-    // Enough users and employees for a second page of each, which must hand nothing on when it fails.
-    sim.addUsers(100);
-    for (int i = 0; i < 500; ++i)
-        sim.addRecord(2, Json::object());
-    const std::string html = "<html><body>Bad Gateway</body></html>",
-                      untrusted = "サーバーとの安全な接続を確立できませんでした (60)",
-                      unreadable = "kintoneからの応答を読み取れませんでした (HTTP ",
-                      malformed = "kintoneからの応答の形式が正しくありません";
-    enum Call { Add, Update, Fields, Users, Records };
-    const std::function<void(const Kintone&, Outcome&)> call[] = {
-        [&](auto& k, auto& o) { add(k, o); }, [&](auto& k, auto& o) { update(k, o); },
-        [&](auto& k, auto& o) { fields(k, o); }, [&](auto& k, auto& o) { users(k, o); },
-        [&](auto& k, auto& o) { records(k, o); }};
+// Every request, whatever goes wrong, ends with exactly one continuation and, when it fails, exactly one alert
+// telling what went wrong; a failed update also tells whether kintone answered.
+TEST_F(FailureTest, EveryRequestEndsEveryFaultWithOneAlertAndOneContinuation) {
+    sim.addUsers(100); // a full first page: the users fail on their second
+    Tinyproxy guarded("alice", "s3cret");
+    ASSERT_TRUE(guarded.running()) << "tinyproxy cannot be started (is it installed?)";
+    kintonesim::KintoneSimulator foreign(
+        {.certificateNames = {"*.example.org"}, .certificateDirectory = {}, .sampleData = false}),
+        expired({.certificateDirectory = {}, .sampleData = false, .expiredCertificate = true});
+
     const struct {
-        const char* name;
-        Call call;
-        std::optional<FaultRule> fault;
-        std::function<void(TransportOptions&)> adjust;
-        std::string message;
-        Cause cause = Cause::Refused; // of an update
-    } cases[] = {
-        {"connection refused", Update, std::nullopt, [](auto& o) { o.connectTo = "127.0.0.1:1"; },
-         "サーバーに接続できませんでした (7)", Cause::NoAnswer},
-        {"no answer within the idle time-out", Update, on("PUT", recordPath, fault(Fault::Kind::Hang)),
-         [](auto& o) { o.idleTimeout = std::chrono::seconds(1); }, "サーバーからの応答がタイムアウトしました (28)",
-         Cause::NoAnswer},
-        {"connection dropped mid-answer", Update, on("PUT", recordPath, fault(Fault::Kind::Drop)), nullptr,
-         "サーバーとの通信が途中で切断されました (18)", Cause::NoAnswer},
-        {"certificate for another host", Add, std::nullopt,
-         [&](auto& o) { std::tie(o.caFile, o.connectTo) = std::pair(foreign.caFile().string(), foreign.connectTo()); },
-         untrusted},
-        {"certificate from an unknown CA", Add, std::nullopt, [](auto& o) { o.caFile.clear(); }, untrusted},
-        {"HTML from a proxy with 200", Add, on("POST", recordPath, answer(200, html, "text/html")), nullptr,
-         unreadable + "200)"},
-        {"HTML error page for the second page", Users,
-         on("GET", usersPath, answer(502, html, "text/html"), "offset=100"), nullptr, unreadable + "502)"},
-        {"status 201 is not success", Add, on("POST", recordPath, answer(201, R"({"id":"9","revision":"1"})")), nullptr,
-         "kintoneがエラーを返しました (HTTP 201)"},
-        {"kintone's message", Update, on("PUT", recordPath, answer(404, R"({"message":"レコードが見つかりません。"})")),
-         nullptr, "レコードが見つかりません。"},
-        {"error without a text message", Fields, on("GET", fieldsPath, answer(500, R"({"message":42})")), nullptr,
-         "kintoneがエラーを返しました (HTTP 500)"},
-        {"answer that is not an object", Add, on("POST", recordPath, answer(200, "[1,2]")), nullptr, malformed},
-        {"form fields without properties", Fields, on("GET", fieldsPath, answer(200, R"({"revision":"1"})")), nullptr,
-         malformed},
-        {"users that are not a list", Users, on("GET", usersPath, answer(200, R"({"users":{}})")), nullptr, malformed},
-        {"cursor without an id", Records, on("POST", cursorPath, answer(200, R"({"totalCount":"3"})")), nullptr,
-         malformed},
-        {"cursor id that would change the address", Records, on("POST", cursorPath, answer(200, R"({"id":"a&id=b"})")),
-         nullptr, malformed},
-        {"second cursor page without next", Records, on("GET", cursorPath, answer(200, R"({"records":[]})"), "", 1),
-         nullptr, malformed},
-        {"cursor that promises more but sends nothing", Records,
-         on("GET", cursorPath, answer(200, R"({"records":[],"next":true})")), nullptr, malformed},
-        {"answer over the size limit", Fields, std::nullopt, [](auto& o) { o.maxAnswerBytes = 64; },
-         "kintoneからの応答が大きすぎます (23)"},
+        const char *name, *method, *path, *query;
+        bool write;
+        std::function<void(const Kintone&, const Proxy&, Outcome&)> send;
+    } kinds[] = {
+        {"add record", "POST", recordPath, "", true,
+         [](auto& k, auto& p, auto& o) {
+             k.addRecord(subDomain, "com", "1", authCode, p.host, p.port, p.user, p.password, Json::object(),
+                         o.success(), o.failure());
+         }},
+        {"update record", "PUT", recordPath, "", true,
+         [](auto& k, auto& p, auto& o) {
+             k.updateRecord(subDomain, "com", "1", authCode, p.host, p.port, p.user, p.password, "1", Json::object(),
+                            o.success(), o.failureWithCause());
+         }},
+        {"form fields", "GET", fieldsPath, "", false,
+         [](auto& k, auto& p, auto& o) {
+             k.getFormFields(subDomain, "com", "1", authCode, p.host, p.port, p.user, p.password, o.success(),
+                             o.failure());
+         }},
+        {"users page", "GET", usersPath, "offset=100", false,
+         [](auto& k, auto& p, auto& o) {
+             k.getUsers(0, Kintone::usersPrefix(subDomain, "com"), 100, authCode, p.host, p.port, p.user, p.password,
+                        o.failure(), nullptr, o.success());
+         }},
+        {"cursor create", "POST", cursorPath, "", false,
+         [](auto& k, auto& p, auto& o) {
+             k.getRecords(subDomain, "com", "2", "", "", authCode, p.host, p.port, p.user, p.password, o.success(),
+                          o.failure());
+         }},
+        {"cursor read", "GET", cursorPath, "", false,
+         [](auto& k, auto& p, auto& o) {
+             k.readCursor(Kintone::serviceBase(subDomain, "com") + cursorPath, "c1", authCode,
+                          k.makeSession(p.host, p.port, p.user, p.password), o.failure(), nullptr, o.success());
+         }},
     };
-    std::size_t alerts = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        sim.clearFaults();
-        if (c.fault)
-            sim.addFault(*c.fault);
-        auto options = transportOptions();
-        if (c.adjust)
-            c.adjust(options);
-        const auto received = sim.requests().size();
-        Outcome outcome;
-        call[c.call](makeClient(options), outcome);
-        ASSERT_NO_FATAL_FAILURE(settle(outcome, ++alerts));
-        EXPECT_EQ(outcome.failures() - outcome.successes(), 1);
-        EXPECT_EQ(alert->messages().size(), alerts);
-        EXPECT_EQ(alert->messages().back(), c.message);
-        EXPECT_EQ(outcome.cause(), c.call == Update ? std::optional(c.cause) : std::nullopt);
-        EXPECT_TRUE(c.message != untrusted || sim.requests().size() == received) << "the auth code was sent";
-        sim.releaseHangs();
+
+    const std::string unreadable = "kintoneからの応答を読み取れませんでした (HTTP 200)",
+                      malformed = "kintoneからの応答の形式が正しくありません",
+                      untrusted = "サーバーとの安全な接続を確立できませんでした (60)",
+                      huge = "[\"" + std::string(10u << 20, 'x') + "\"]";
+    const auto trust = [](const kintonesim::KintoneSimulator& server) {
+        return [&server](TransportOptions& o, Proxy&) {
+            std::tie(o.caFile, o.connectTo) = std::pair(server.caFile().string(), server.connectTo());
+        };
+    };
+    std::vector<FaultCase> faults = {
+        {"connection refused", std::nullopt, [](auto& o, auto&) { o.connectTo = "127.0.0.1:1"; },
+         "サーバーに接続できませんでした (7)", Cause::NoAnswer},
+        {"connection cut before the answer", fault(Fault::Kind::Cut), nullptr,
+         "サーバーとの通信が途中で切断されました (52)", Cause::NoAnswer},
+        {"connection cut mid-body", fault(Fault::Kind::Drop), nullptr, "サーバーとの通信が途中で切断されました (18)",
+         Cause::NoAnswer},
+        {"no answer within the idle time-out", fault(Fault::Kind::Hang),
+         [](auto& o, auto&) { o.idleTimeout = std::chrono::seconds(1); },
+         "サーバーからの応答がタイムアウトしました (28)", Cause::NoAnswer},
+        {"HTML from a proxy", answer(502, "<html><body>Bad Gateway</body></html>", "text/html"), nullptr,
+         "kintoneからの応答を読み取れませんでした (HTTP 502)"},
+        {"empty body", answer(200, ""), nullptr, unreadable},
+        {"not JSON", answer(200, "id=1&revision=2"), nullptr, unreadable},
+        {"JSON that is not an object", answer(200, "[1,2]"), nullptr, malformed},
+        // Wrong for every read: no properties, users not a list, a cursor id that would change the address, a cursor
+        // that promises more but sends nothing.
+        {"an object without what a read needs",
+         answer(200, R"({"id":"a&id=b","users":{},"records":[],"next":true,"revision":"1"})"), nullptr, malformed,
+         Cause::Refused, true},
+        {"10 MB that is not an object", answer(200, huge), nullptr, malformed},
+        {"10 MB over an answer limit of 1 MB", answer(200, huge), [](auto& o, auto&) { o.maxAnswerBytes = 1u << 20; },
+         "kintoneからの応答が大きすぎます (23)", Cause::NoAnswer},
+        {"certificate for another host", std::nullopt, trust(foreign), untrusted, Cause::NoAnswer},
+        {"expired certificate", std::nullopt, trust(expired), untrusted, Cause::NoAnswer},
+        {"certificate from an unknown CA", std::nullopt, [](auto& o, auto&) { o.caFile.clear(); }, untrusted,
+         Cause::NoAnswer},
+        {"proxy not reachable", std::nullopt,
+         [](auto&, auto& p) { std::tie(p.host, p.port) = std::pair("127.0.0.1", "1"); },
+         "プロキシサーバーに接続できませんでした (7)", Cause::NoAnswer},
+        {"proxy refusing the credentials", std::nullopt,
+         [&](auto&, auto& p) { std::tie(p.host, p.port, p.user) = std::tuple("127.0.0.1", guarded.port(), "alice"); },
+         "プロキシサーバーの認証に失敗しました (56)", Cause::NoAnswer},
+    };
+    // Without a text message: a body that would do for a 200, a message that is no text, an empty one.
+    const char* const noText[] = {R"({"id":"9","revision":"1"})", R"({"message":42})", R"({"message":""})"};
+    for (const int status : {201, 400, 401, 404, 429, 500, 502, 520}) {
+        const std::string code = std::to_string(status), message = "エラー" + code + "が発生しました。";
+        faults.push_back({"status " + code, answer(status, R"({"message":")" + message + "\"}"), nullptr, message});
+        faults.push_back({"status " + code + " without a message", answer(status, noText[faults.size() % 3]), nullptr,
+                          "kintoneがエラーを返しました (HTTP " + code + ")"});
     }
-    EXPECT_TRUE(foreign.requests().empty()) << "the auth code reached a server with another host's certificate";
+
+    // The kinds are independent, so each fault is tried on all of them at once.
+    for (const auto& f : faults) {
+        SCOPED_TRACE(f.name);
+        sim.clearFaults();
+        sim.clearRequests();
+        auto options = transportOptions();
+        Proxy proxy;
+        if (f.adjust)
+            f.adjust(options, proxy);
+        std::array<Outcome, std::size(kinds)> outcomes;
+        std::array<std::shared_ptr<RecordingAlert>, std::size(kinds)> alerts;
+        for (std::size_t i = 0; i < std::size(kinds); ++i) {
+            if (f.fault)
+                sim.addFault(on(kinds[i].method, kinds[i].path, *f.fault, kinds[i].query));
+            alerts[i] = std::make_shared<RecordingAlert>();
+            kinds[i].send(Kintone(mainQueue, alerts[i], options), proxy, outcomes[i]);
+        }
+        ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
+        sim.releaseHangs();
+        for (std::size_t i = 0; i < std::size(kinds); ++i) {
+            SCOPED_TRACE(kinds[i].name);
+            const bool succeeds = f.writesSucceed && kinds[i].write, update = kinds[i].method == std::string("PUT");
+            EXPECT_EQ(outcomes[i].successes(), int(succeeds));
+            EXPECT_EQ(outcomes[i].failures(), int(!succeeds));
+            EXPECT_EQ(alerts[i]->messages(), succeeds ? Texts{} : Texts{f.alert});
+            EXPECT_EQ(outcomes[i].cause(), update && !succeeds ? std::optional(f.cause) : std::nullopt);
+        }
+        EXPECT_TRUE(f.fault || sim.requests().empty()) << "a request went out on a connection that failed";
+        for (const auto& r : sim.requests("GET", cursorPath))
+            EXPECT_EQ(r.query, "id=c1") << "a cursor id changed the address";
+    }
+    EXPECT_TRUE(foreign.requests().empty() && expired.requests().empty()) << "the auth code reached another host";
+}
+
+// A work end kintone never answered is kept for later when it was automatic; one kintone refused, and one the user
+// asked for, is dropped. None is sent twice.
+TEST_F(FailureTest, FailedWorkEndIsKeptOnlyWhenAutomaticAndNeverAnswered) {
+    QTemporaryDir dir;
+    const auto store = std::make_shared<QSettingsStore>(dir.filePath("Stampo.conf"));
+    configure(*store, authCode);
+    const std::pair<Cause, std::optional<Fault>> classes[] = {
+        {Cause::NotSent, std::nullopt},
+        {Cause::NoAnswer, fault(Fault::Kind::Cut)},
+        {Cause::Refused, answer(404, R"({"message":"レコードが見つかりません。"})")},
+    };
+    for (const auto& [cause, failure] : classes)
+        for (const bool interactive : {false, true}) {
+            SCOPED_TRACE(testing::Message() << int(cause) << (interactive ? " interactive" : " automatic"));
+            sim.clearFaults();
+            if (failure)
+                sim.addFault(on("PUT", recordPath, *failure));
+            auto options = transportOptions();
+            if (cause == Cause::NotSent)
+                options.startThread = [](auto) { return false; };
+            const auto puts = sim.requests("PUT", recordPath).size();
+            const auto alerts = alert->messages().size();
+            std::make_shared<Attendance>(store, makeClient(options), std::make_shared<SwitchedReachability>(),
+                                         mainQueue, alert)
+                ->endWork(interactive, std::string("1"), std::string("2024-05-01T09:00:00Z"));
+            ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
+            const bool kept = !interactive && cause != Cause::Refused;
+            EXPECT_EQ(store->stringForKey("keepRecordno").has_value(), kept);
+            EXPECT_EQ(store->stringForKey("keepOuttime").has_value(), kept);
+            EXPECT_EQ(sim.requests("PUT", recordPath).size() - puts, std::size_t(cause != Cause::NotSent));
+            EXPECT_EQ(alert->messages().size(), alerts + 1) << "the client's alert alone";
+            store->removeObjectForKey("keepRecordno");
+            store->removeObjectForKey("keepOuttime");
+        }
 }

@@ -11,10 +11,11 @@
 #include "widgets/Notifications.h"
 
 #include <QCursor>
-#include <QFont>
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
+#include <QPainterPath>
+#include <QPen>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 
@@ -27,7 +28,8 @@ constexpr const char* unconfiguredMessage = "Kintone設定が未登録です";
 constexpr const char* onDutyMessage = "勤務中です";
 constexpr const char* offDutyMessage = "勤務が開始されておりません";
 
-// A tray icon cannot carry a text title, so the name's initial is drawn as the icon.
+// A tray icon cannot carry a text title, so the name's initial is drawn as the icon: stroked as two arcs rather than
+// set in a font, because the first text drawn loads the font database, which would hold the icon back at start-up.
 QIcon drawIcon() {
     constexpr int size = 64;
     QPixmap pixmap(size, size);
@@ -37,12 +39,15 @@ QIcon drawIcon() {
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0x1f, 0x6f, 0xb2));
     painter.drawRoundedRect(QRectF(2, 2, size - 4, size - 4), 12, 12);
-    QFont font = painter.font();
-    font.setPixelSize(44);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("S"));
+    const QRectF upper(20, 13, 24, 20);
+    const QRectF lower(20, 31, 24, 20);
+    QPainterPath initial;
+    initial.arcMoveTo(upper, 25);
+    initial.arcTo(upper, 25, 245);
+    initial.arcTo(lower, 90, -245);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(Qt::white, 7.5, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    painter.drawPath(initial);
     painter.end();
     return QIcon(pixmap);
 }

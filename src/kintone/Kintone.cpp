@@ -28,6 +28,32 @@ constexpr const char* formFieldsPath = "/k/v1/app/form/fields.json";
 constexpr const char* cursorPath = "/k/v1/records/cursor.json";
 constexpr const char* usersPath = "/v1/users.json";
 constexpr int cursorPageSize = 500;
+// kintone's deepest answers (subtable rows, lookup mappings) nest about ten levels.
+constexpr int maxAnswerDepth = 64;
+
+// Whether arrays and objects nest deeper than `limit` in a JSON text: brackets are counted outside strings.
+bool nestsDeeperThan(std::string_view text, int limit) {
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if ((c == '[' || c == '{') && ++depth > limit) {
+            return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
 
 bool isHostLabel(const std::string& text) {
     if (text.empty() || text.size() > 63)
@@ -93,16 +119,16 @@ struct Answer {
 Answer interpret(const HttpResponse& response) {
     if (response.curlCode != 0)
         return {{}, ErrorTexts::transport(response)};
-    Json parsed = Json::parse(response.body, nullptr, false);
-    if (parsed.is_discarded())
+    std::optional<Json> parsed = Kintone::parseAnswer(response.body);
+    if (!parsed)
         return {{}, ErrorTexts::unreadableAnswer(response.status)};
     if (response.status != 200) {
-        const auto message = parsed.is_object() ? parsed.find("message") : parsed.end();
-        if (message != parsed.end() && message->is_string() && !message->get_ref<const std::string&>().empty())
+        const auto message = parsed->is_object() ? parsed->find("message") : parsed->end();
+        if (message != parsed->end() && message->is_string() && !message->get_ref<const std::string&>().empty())
             return {{}, message->get<std::string>()};
         return {{}, ErrorTexts::httpStatus(response.status)};
     }
-    return {std::move(parsed), std::nullopt};
+    return {std::move(*parsed), std::nullopt};
 }
 
 // The member `name` of an object answer if it is of the wanted kind, else null.
@@ -121,8 +147,12 @@ void appendAll(Json& list, Json& page) {
 } // namespace
 
 Kintone::Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert, TransportOptions options)
-    : m_context(std::make_shared<const Context>(
-          Context{std::move(mainQueue), std::move(alert), std::make_shared<const Transport>(std::move(options))})) {}
+    : Kintone(std::move(mainQueue), std::move(alert), std::make_shared<const Transport>(std::move(options))) {}
+
+Kintone::Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert,
+                 std::shared_ptr<const Transport> transport)
+    : m_context(
+          std::make_shared<const Context>(Context{std::move(mainQueue), std::move(alert), std::move(transport)})) {}
 
 std::string Kintone::serviceBase(const std::string& subDomain, const std::string& topLevelDomain) {
     return "https://" + subDomain + "." + serviceLabel + "." + topLevelDomain;
@@ -130,6 +160,15 @@ std::string Kintone::serviceBase(const std::string& subDomain, const std::string
 
 std::string Kintone::usersPrefix(const std::string& subDomain, const std::string& topLevelDomain) {
     return serviceBase(subDomain, topLevelDomain) + usersPath + "?offset=";
+}
+
+std::optional<Kintone::Json> Kintone::parseAnswer(std::string_view text) {
+    if (nestsDeeperThan(text, maxAnswerDepth))
+        return std::nullopt;
+    std::optional<Json> parsed(Json::parse(text.begin(), text.end(), nullptr, false));
+    if (parsed->is_discarded())
+        return std::nullopt;
+    return parsed;
 }
 
 Kintone::Json Kintone::fieldValue(const std::string& fieldType, const std::string& text) {

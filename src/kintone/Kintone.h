@@ -7,13 +7,16 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace stampo {
 
 class Alert;
 class MainQueue;
 class Session;
+class Transport;
 
 // The client of kintone's REST interface. Every operation returns at once; its request runs on a worker
 // thread of its own, and exactly one of the two continuations is called, on that thread. Failures are shown
@@ -34,6 +37,9 @@ public:
 
     Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert,
             TransportOptions options = TransportOptions::fromEnvironment());
+    // A client whose sessions send through `transport`.
+    Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert,
+            std::shared_ptr<const Transport> transport);
 
     // Adds a record; success receives kintone's answer ({"id", "revision"}).
     void addRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
@@ -49,6 +55,11 @@ public:
                       const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
                       const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
                       const Json& record, Success success, FailureWithCause failure) const;
+
+    // An answer body as JSON; none when it is not JSON or nests deeper than any kintone answer does. Copying,
+    // comparing and printing a JSON value recurse once per level, so a deeper answer would overflow the stack of
+    // whichever part of the application used it.
+    static std::optional<Json> parseAnswer(std::string_view text);
 
     // The value object of one field in a record body.
     static Json fieldValue(const std::string& fieldType, const std::string& text);

@@ -12,8 +12,11 @@ TransportOptions::ThreadStarter WorkerThreads::starter() const {
             ++state->running;
         }
         // The thread holds the state, so it may outlive this object.
-        const bool started = TransportOptions::startDetachedThread([state, work = std::move(work)] {
+        const bool started = TransportOptions::startDetachedThread([state, work = std::move(work)]() mutable {
             work();
+            // What the work holds (a session and its curl handle) goes first: once idle, the process may tear down
+            // curl and TLS.
+            work = nullptr;
             std::lock_guard lock(state->mutex);
             --state->running;
             state->ended.notify_all();

@@ -23,11 +23,10 @@ inline constexpr auto deadline = 30s;
 // State shared between threads: changed under its mutex, read as copies, waited for with a deadline.
 class Monitor {
 public:
+    // Notifies under the lock: a waiter that sees the change may destroy the monitor as soon as it gets the lock.
     template <typename Change> void change(Change change) {
-        {
-            std::lock_guard lock(m_mutex);
-            change();
-        }
+        std::lock_guard lock(m_mutex);
+        change();
         m_changed.notify_all();
     }
     template <typename T> T read(const T& member) const {

@@ -26,6 +26,7 @@ public:
         std::chrono::seconds notAfter;
     };
     static constexpr Validity usualValidity{std::chrono::hours{-24}, std::chrono::hours{24 * 365}};
+    static constexpr Validity expiredValidity{std::chrono::hours{-48}, std::chrono::hours{-24}};
 
     explicit Certificates(const std::vector<std::string>& serverNames, Validity serverValidity = usualValidity);
 

@@ -31,6 +31,7 @@ struct Connection {
     socket_t socket = -1;
     std::string head; // what was read of the current request, up to the blank line after its headers
     bool headComplete = false;
+    std::chrono::steady_clock::time_point arrived; // when the current request's first bytes could be read
 };
 
 thread_local Connection* t_connection = nullptr;
@@ -178,6 +179,10 @@ std::vector<std::pair<std::string, std::string>> HttpsServer::receivedHeaders() 
     return headers;
 }
 
+std::chrono::steady_clock::time_point HttpsServer::requestArrived() {
+    return t_connection != nullptr ? t_connection->arrived : std::chrono::steady_clock::now();
+}
+
 void HttpsServer::cutConnection() {
     if (t_connection != nullptr)
         shutdown(t_connection->socket, SHUT_RDWR);
@@ -201,7 +206,7 @@ bool HttpsServer::process_and_close_socket(socket_t sock) {
 }
 
 bool HttpsServer::serveRequests(socket_t sock, SSL* ssl) {
-    Connection connection{sock, {}, false};
+    Connection connection{sock, {}, false, {}};
     const CurrentConnection current(connection);
     TlsStream stream(ssl, connection, toMilliseconds(read_timeout_sec_, read_timeout_usec_),
                      toMilliseconds(write_timeout_sec_, write_timeout_usec_));
@@ -210,6 +215,7 @@ bool HttpsServer::serveRequests(socket_t sock, SSL* ssl) {
             return true;
         connection.head.clear();
         connection.headComplete = false;
+        connection.arrived = std::chrono::steady_clock::now();
         bool closedByClient = false;
         if (!process_request(stream, left == 1, closedByClient,
                              [ssl](httplib::Request& request) { request.ssl = ssl; }))

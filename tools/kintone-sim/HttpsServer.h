@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,8 +11,8 @@
 namespace kintonesim {
 
 // httplib's TLS server with a connection loop of our own, for what httplib 0.11.4 cannot do alone: count accepted
-// connections, show a request's header lines as sent (it drops empty values and decodes %-escapes), let a handler
-// cut its connection, and end idle keep-alive connections at once when stopping.
+// connections, show a request's header lines as sent (it drops empty values and decodes %-escapes), tell when a
+// request arrived, let a handler cut its connection, and end idle keep-alive connections at once when stopping.
 class HttpsServer final : public httplib::SSLServer {
 public:
     HttpsServer(X509* certificate, EVP_PKEY* key);
@@ -25,6 +26,8 @@ public:
 
     // For a handler, about the request being served on the calling thread: its header lines as received, in order.
     static std::vector<std::pair<std::string, std::string>> receivedHeaders();
+    // When that request began to arrive.
+    static std::chrono::steady_clock::time_point requestArrived();
     // Shuts that request's connection down, so the client gets nothing more.
     static void cutConnection();
 

@@ -19,6 +19,7 @@
 #include <optional>
 #include <random>
 #include <regex>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
@@ -81,13 +82,34 @@ struct Answer {
     std::string contentType = jsonContentType;
 };
 
-Answer jsonAnswer(const Json& body, int status = 200) {
-    return {status, body.dump(-1, ' ', false, Json::error_handler_t::replace), jsonContentType};
+std::string compact(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-void write(httplib::Response& response, const Answer& answer) {
+Answer jsonAnswer(const Json& body, int status = 200) {
+    return {status, compact(body), jsonContentType};
+}
+
+// `{"NAME":[` + the items + `]` + rest + `}`, written straight from the stored items: a page of thousands of
+// records is not copied into a JSON value first.
+template <typename Items, typename Dump>
+Answer listAnswer(const char* name, const Items& items, Dump dump, std::string_view rest = {}) {
+    std::string text = std::string("{\"") + name + "\":[";
+    for (const auto& item : items) {
+        text += dump(item);
+        text += ',';
+    }
+    if (text.back() == ',')
+        text.pop_back();
+    text += ']';
+    text += rest;
+    text += '}';
+    return {200, std::move(text), jsonContentType};
+}
+
+void write(httplib::Response& response, Answer answer) {
     response.status = answer.status;
-    response.body = answer.body;
+    response.body = std::move(answer.body);
     if (!answer.contentType.empty())
         response.set_header("Content-Type", answer.contentType);
 }
@@ -207,8 +229,11 @@ struct App {
     int nextRecordId = 1;
 };
 
+// The records a cursor lists are fixed when it is made; each page shows them as they are when it is read.
 struct Cursor {
-    std::vector<Json> records;
+    int app = 0;
+    std::vector<int> ids;
+    Json fields;
     std::size_t next = 0;
     std::size_t pageSize = 0;
 };
@@ -335,7 +360,8 @@ KintoneSimulator::Impl::Impl(SimulatorOptions options)
     , m_ownedDirectory(options.certificateDirectory.empty() ? makeTemporaryDirectory() : std::filesystem::path())
     , m_caFile((options.certificateDirectory.empty() ? m_ownedDirectory.path() : options.certificateDirectory) /
                "ca.pem")
-    , m_certificates(options.certificateNames)
+    , m_certificates(options.certificateNames,
+                     options.expiredCertificate ? Certificates::expiredValidity : Certificates::usualValidity)
     , m_server(m_certificates.serverCertificate(), m_certificates.serverKey()) {
     if (!m_server.is_valid())
         throw std::runtime_error("kintone simulator: the TLS context cannot be set up");
@@ -526,6 +552,7 @@ bool KintoneSimulator::Impl::waitForRequests(std::size_t count, std::chrono::mil
 }
 
 void KintoneSimulator::Impl::serve(const httplib::Request& request, httplib::Response& response) {
+    const auto arrived = HttpsServer::requestArrived();
     RecordedRequest recorded;
     recorded.method = request.method;
     const auto question = request.target.find('?');
@@ -546,15 +573,24 @@ void KintoneSimulator::Impl::serve(const httplib::Request& request, httplib::Res
             lock.unlock();
             write(response, {fault->status, fault->body, fault->contentType});
             return;
-        case Fault::Kind::Delay:
-            m_changed.wait_for(lock, fault->delay, [this] { return m_stopping; });
-            break;
+        case Fault::Kind::Delay: {
+            // The answer is made while it is held back, so that the simulator's own work does not add to the delay.
+            Answer answer = respond(request, recorded);
+            m_changed.wait_until(lock, arrived + fault->delay, [this] { return m_stopping; });
+            lock.unlock();
+            write(response, std::move(answer));
+            return;
+        }
         case Fault::Kind::Hang: {
             const auto releases = m_hangReleases;
             m_changed.wait(lock, [&] { return m_stopping || m_hangReleases != releases; });
             HttpsServer::cutConnection();
             return;
         }
+        case Fault::Kind::Cut:
+            lock.unlock();
+            HttpsServer::cutConnection();
+            return;
         case Fault::Kind::Drop: {
             const Answer answer = respond(request, recorded);
             lock.unlock();
@@ -563,9 +599,9 @@ void KintoneSimulator::Impl::serve(const httplib::Request& request, httplib::Res
         }
         }
     }
-    const Answer answer = respond(request, recorded);
+    Answer answer = respond(request, recorded);
     lock.unlock();
-    write(response, answer);
+    write(response, std::move(answer));
 }
 
 std::optional<Fault> KintoneSimulator::Impl::matchFault(const RecordedRequest& request) {
@@ -673,11 +709,10 @@ Answer KintoneSimulator::Impl::usersAnswer(const httplib::Request& request, cons
         return invalid("size", notANumber);
     if (*size < 1 || *size > maxUsersSize)
         return invalid("size", "sizeは1以上" + std::to_string(maxUsersSize) + "以下である必要があります。");
-    Json users = Json::array();
-    const auto total = static_cast<int>(m_users.size());
-    for (int i = std::min(*offset, total); i < std::min(*offset + *size, total); ++i)
-        users.push_back(m_users[static_cast<std::size_t>(i)]);
-    return jsonAnswer(Json{{"users", users}});
+    const auto& users = m_users.get_ref<const Json::array_t&>();
+    const std::size_t first = std::min<std::size_t>(*offset, users.size());
+    const std::size_t count = std::min<std::size_t>(*size, users.size() - first);
+    return listAnswer("users", std::span(users).subspan(first, count), compact);
 }
 
 Answer KintoneSimulator::Impl::createCursorAnswer(const httplib::Request&, const Json& body) {
@@ -701,13 +736,14 @@ Answer KintoneSimulator::Impl::createCursorAnswer(const httplib::Request&, const
 
     // Conditions are not understood: every record matches. kintone's default order is by $id descending.
     Cursor cursor;
+    cursor.app = parseCount(member(body, "app")).value_or(0); // findApp has accepted it
     cursor.pageSize = static_cast<std::size_t>(*size);
-    const Json fields = member(body, "fields");
+    cursor.fields = member(body, "fields");
     for (const auto& [id, stored] : app.records)
-        cursor.records.push_back(cursorRecord(stored, fields));
+        cursor.ids.push_back(id);
     if (!std::regex_search(query.get<std::string>(), ascendingById))
-        std::ranges::reverse(cursor.records);
-    const std::string total = std::to_string(cursor.records.size());
+        std::ranges::reverse(cursor.ids);
+    const std::string total = std::to_string(cursor.ids.size());
 
     std::string id = randomText("0123456789abcdef", 32);
     for (const std::size_t dash : {20, 16, 12, 8})
@@ -723,15 +759,21 @@ Answer KintoneSimulator::Impl::readCursorAnswer(const httplib::Request& request,
     if (found == m_cursors.end())
         return error(404, "GAIA_CU01", "指定したカーソルが見つかりません。");
     Cursor& cursor = found->second;
-    const std::size_t end = std::min(cursor.records.size(), cursor.next + cursor.pageSize);
-    Json page = Json::array();
-    for (std::size_t i = cursor.next; i < end; ++i)
-        page.push_back(std::move(cursor.records[i]));
+    const std::size_t end = std::min(cursor.ids.size(), cursor.next + cursor.pageSize);
+    const auto app = m_apps.find(cursor.app);
+    std::vector<const StoredRecord*> page;
+    for (std::size_t i = cursor.next; app != m_apps.end() && i < end; ++i)
+        if (const auto stored = app->second.records.find(cursor.ids[i]); stored != app->second.records.end())
+            page.push_back(&stored->second);
     cursor.next = end;
-    const bool more = end < cursor.records.size();
+    const bool more = end < cursor.ids.size();
+    const auto dump = [&fields = cursor.fields](const StoredRecord* stored) {
+        return compact(cursorRecord(*stored, fields));
+    };
+    Answer answer = listAnswer("records", page, dump, more ? R"(,"next":true)" : R"(,"next":false)");
     if (!more)
         m_cursors.erase(found);
-    return jsonAnswer(Json{{"records", page}, {"next", more}});
+    return answer;
 }
 
 Answer KintoneSimulator::Impl::deleteCursorAnswer(const httplib::Request&, const Json& body) {

@@ -33,8 +33,9 @@ struct RecordedRequest {
 struct Fault {
     enum class Kind {
         Answer, // answer with `status`, `body` and `contentType` instead of the real answer
-        Delay,  // wait `delay`, then answer normally
+        Delay,  // answer normally, but no sooner than `delay` after the request arrived (it takes effect at once)
         Hang,   // never answer until releaseHangs() or the simulator stops, then close the connection
+        Cut,    // close the connection at once without answering; the request takes no effect
         Drop,   // send the status line and headers announcing a longer body, part of the body, then close
                 // (the request itself takes effect, as when a real answer is lost on the way)
     };
@@ -61,8 +62,9 @@ struct SimulatorOptions {
     std::vector<std::string> authCodes{"dXNlcjpwYXNzd29yZA=="}; // user:password
     // Where the CA certificate (PEM) is written; a temporary directory when empty.
     std::filesystem::path certificateDirectory;
-    std::uint16_t port = 0; // 0: an ephemeral port
-    bool sampleData = true; // start with the sample apps and users
+    std::uint16_t port = 0;          // 0: an ephemeral port
+    bool sampleData = true;          // start with the sample apps and users
+    bool expiredCertificate = false; // a server certificate whose validity ended yesterday
 };
 
 // A stand-in for the kintone REST service: HTTPS on 127.0.0.1 with a certificate from a CA made at start.
