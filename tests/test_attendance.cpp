@@ -25,6 +25,8 @@ protected:
 
     // Chooses the employee and waits until the work start has shown its alert.
     void start(const std::string& employee, const std::shared_ptr<Attendance>& on = nullptr) {
+        // An earlier work end returns before its worker queues "送信完了": count only once that has been shown.
+        ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
         const std::size_t before = alert->messages().size();
         (on ? on : attendance)->didStampoAttend(Attendance::UserInfo{{"keepUser", employee}});
         ASSERT_TRUE(alert->waitForCount(before + 1));
