@@ -1,6 +1,6 @@
 #pragma once
 
-#include <curl/curl.h>
+#include "kintone/CurlLibrary.h"
 
 #include <array>
 #include <memory>
@@ -8,37 +8,36 @@
 
 namespace stampo {
 
-// A libcurl share handle through which concurrent easy handles reuse TLS sessions and DNS answers.
-// Connection caches are deliberately not shared: libcurl does not allow that across threads.
+// A libcurl share handle through which concurrent easy handles reuse TLS sessions and DNS answers, made at the first
+// request. Connection caches are deliberately not shared: libcurl does not allow that across threads.
 class CurlShare final {
 public:
-    CurlShare();
+    CurlShare() = default;
     ~CurlShare();
     CurlShare(const CurlShare&) = delete;
     CurlShare& operator=(const CurlShare&) = delete;
 
-    // Null when libcurl could not make the handle; requests then simply share nothing.
-    CURLSH* handle() const { return m_share; }
+    // Null when libcurl could not make the handle; requests then simply share nothing. Safe from any thread.
+    CURLSH* handle(const CurlLibrary& curl);
 
 private:
     static void lock(CURL* handle, curl_lock_data data, curl_lock_access access, void* self);
     static void unlock(CURL* handle, curl_lock_data data, void* self);
 
+    std::once_flag m_made;
     CURLSH* m_share = nullptr;
+    const CurlLibrary* m_curl = nullptr;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> m_locks;
 };
 
 struct CurlEasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+    void operator()(CURL* handle) const { CurlLibrary::instance()->easyCleanup(handle); }
 };
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 
 struct CurlSlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    void operator()(curl_slist* list) const { CurlLibrary::instance()->slistFreeAll(list); }
 };
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
-
-// Initialises libcurl once per process; safe from any thread.
-void ensureCurlInitialised();
 
 } // namespace stampo

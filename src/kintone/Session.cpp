@@ -28,8 +28,10 @@ std::shared_ptr<Session> Session::handOver() {
 
 CURL* Session::connection() {
     std::lock_guard lock(m_mutex);
-    if (!m_handle)
-        m_handle.reset(curl_easy_init());
+    if (!m_handle) {
+        if (const CurlLibrary* curl = CurlLibrary::instance())
+            m_handle.reset(curl->easyInit());
+    }
     return m_handle.get();
 }
 

@@ -1,6 +1,7 @@
 #include "kintone/Transport.h"
 
 #include <chrono>
+#include <type_traits>
 
 namespace stampo {
 
@@ -46,8 +47,8 @@ int watchIdle(void* userdata, curl_off_t, curl_off_t received, curl_off_t, curl_
     return watch->expired ? 1 : 0;
 }
 
-void appendTo(CurlSlist& list, const std::string& line) {
-    if (curl_slist* grown = curl_slist_append(list.get(), line.c_str())) {
+void appendTo(const CurlLibrary& curl, CurlSlist& list, const std::string& line) {
+    if (curl_slist* grown = curl.slistAppend(list.get(), line.c_str())) {
         (void)list.release();
         list.reset(grown);
     }
@@ -56,46 +57,54 @@ void appendTo(CurlSlist& list, const std::string& line) {
 } // namespace
 
 Transport::Transport(TransportOptions options)
-    : m_options(std::move(options)) {
-    ensureCurlInitialised();
-}
+    : m_options(std::move(options)) {}
 
 HttpResponse Transport::perform(CURL* handle, const HttpRequest& request, const ProxySettings& proxy) const {
+    // A handle exists only once libcurl has been loaded.
+    const CurlLibrary& curl = *CurlLibrary::instance();
+    // libcurl reads an option's value as a long, a curl_off_t or a pointer; its own checks of that cover only calls
+    // of curl_easy_setopt by name.
+    const auto setopt = [&curl, handle](CURLoption option, auto value) {
+        using Value = decltype(value);
+        static_assert(std::is_same_v<Value, long> || std::is_same_v<Value, curl_off_t> || std::is_pointer_v<Value> ||
+                      std::is_null_pointer_v<Value>);
+        curl.easySetopt(handle, option, value);
+    };
     HttpResponse response;
-    curl_easy_reset(handle);
+    curl.easyReset(handle);
 
-    curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_options.connectTimeout.count()));
+    setopt(CURLOPT_URL, request.url.c_str());
+    setopt(CURLOPT_PROTOCOLS_STR, "https");
+    setopt(CURLOPT_NOSIGNAL, 1L);
+    setopt(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_options.connectTimeout.count()));
     IdleWatch idle{m_options.idleTimeout};
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &watchIdle);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &idle);
-    if (m_share.handle())
-        curl_easy_setopt(handle, CURLOPT_SHARE, m_share.handle());
+    setopt(CURLOPT_NOPROGRESS, 0L);
+    setopt(CURLOPT_XFERINFOFUNCTION, &watchIdle);
+    setopt(CURLOPT_XFERINFODATA, &idle);
+    if (CURLSH* share = m_share.handle(curl))
+        setopt(CURLOPT_SHARE, share);
 
     if (!m_options.caFile.empty()) {
-        curl_easy_setopt(handle, CURLOPT_CAINFO, m_options.caFile.c_str());
-        curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
+        setopt(CURLOPT_CAINFO, m_options.caFile.c_str());
+        setopt(CURLOPT_CAPATH, nullptr);
     }
     CurlSlist connectTo;
     if (!m_options.connectTo.empty()) {
-        appendTo(connectTo, "::" + m_options.connectTo);
-        curl_easy_setopt(handle, CURLOPT_CONNECT_TO, connectTo.get());
+        appendTo(curl, connectTo, "::" + m_options.connectTo);
+        setopt(CURLOPT_CONNECT_TO, connectTo.get());
     }
 
     // An empty proxy text also keeps libcurl from taking a proxy from the environment.
     if (proxy.host.empty()) {
-        curl_easy_setopt(handle, CURLOPT_PROXY, "");
+        setopt(CURLOPT_PROXY, "");
     } else {
         const std::string address = proxy.host + ":" + proxy.port;
-        curl_easy_setopt(handle, CURLOPT_PROXY, address.c_str());
-        curl_easy_setopt(handle, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
-        curl_easy_setopt(handle, CURLOPT_NOPROXY, "");
+        setopt(CURLOPT_PROXY, address.c_str());
+        setopt(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+        setopt(CURLOPT_NOPROXY, "");
         if (!proxy.user.empty()) {
-            curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME, proxy.user.c_str());
-            curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, proxy.password.c_str());
+            setopt(CURLOPT_PROXYUSERNAME, proxy.user.c_str());
+            setopt(CURLOPT_PROXYPASSWORD, proxy.password.c_str());
         }
         response.viaProxy = true;
     }
@@ -103,35 +112,35 @@ HttpResponse Transport::perform(CURL* handle, const HttpRequest& request, const 
     // libcurl would add "Accept: */*" and, for larger bodies, "Expect"; kintone gets only our headers.
     CurlSlist headers;
     for (const std::string& line : request.headers)
-        appendTo(headers, line);
+        appendTo(curl, headers, line);
     if (request.body)
-        appendTo(headers, "Accept:");
-    appendTo(headers, "Expect:");
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+        appendTo(curl, headers, "Accept:");
+    appendTo(curl, headers, "Expect:");
+    setopt(CURLOPT_HTTPHEADER, headers.get());
 
     if (request.body) {
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body->data());
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
+        setopt(CURLOPT_POSTFIELDS, request.body->data());
+        setopt(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
         if (request.method != "POST")
-            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+            setopt(CURLOPT_CUSTOMREQUEST, request.method.c_str());
     } else if (request.method != "GET") {
-        curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        setopt(CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
 
     AnswerBuffer buffer{&response.body, m_options.maxAnswerBytes};
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &collectAnswer);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &buffer);
+    setopt(CURLOPT_WRITEFUNCTION, &collectAnswer);
+    setopt(CURLOPT_WRITEDATA, &buffer);
 
-    response.curlCode = curl_easy_perform(handle);
+    response.curlCode = curl.easyPerform(handle);
     if (idle.expired)
         response.curlCode = CURLE_OPERATION_TIMEDOUT;
     response.tooLarge = buffer.tooLarge;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
-    curl_easy_getinfo(handle, CURLINFO_HTTP_CONNECTCODE, &response.proxyStatus);
+    curl.easyGetinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
+    curl.easyGetinfo(handle, CURLINFO_HTTP_CONNECTCODE, &response.proxyStatus);
 
     // Nothing of this request may outlive it in the handle.
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(handle, CURLOPT_CONNECT_TO, nullptr);
+    setopt(CURLOPT_HTTPHEADER, nullptr);
+    setopt(CURLOPT_CONNECT_TO, nullptr);
     return response;
 }
 

@@ -21,7 +21,8 @@ public:
 
 private:
     TransportOptions m_options;
-    CurlShare m_share;
+    // Made by the first request, on whichever worker sends it.
+    mutable CurlShare m_share;
 };
 
 } // namespace stampo
