@@ -5,7 +5,8 @@ Stampo's benchmarks, one line per figure: figure, value, goal, PASS or MISS ("-"
   list     10,000 users (101 pages) and 50,000 records through a cursor with MS of latency added each way
            (default 10): wall time against the floor (requests x round trip), connections opened.
   idle     the stampo binary on Xvfb with trayer against the simulator, employee window open, once start-up has
-           settled: CPU time, wake-ups and memory over --idle-seconds (default 60).
+           settled: CPU time, wake-ups and memory over --idle-seconds (default 60); the memory also beside a bare
+           Qt tray program's, and by kind.
   startup  exec to the tray icon embedded in trayer, stampo against a bare Qt tray program.
 --runs: how often each timed figure is measured (list 3, startup 11); the median is judged, the range shows the noise.
 Where the benchmark may, its processes run at real-time priority (chrt -f 1) so that other work on the machine does
@@ -120,8 +121,11 @@ class Desktop:
                 "QT_LINUX_ACCESSIBILITY_ALWAYS_ON")
         self.env = {k: v for k, v in os.environ.items() if k not in drop}
         self.env.update({f"XDG_{d.upper()}_HOME": os.path.join(work, d) for d in ("config", "data", "cache", "state")})
-        self.env.update(XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb")
-        os.mkdir(self.env["XDG_RUNTIME_DIR"], 0o700)
+        # A session's runtime directory is a tmpfs (/run/user/UID); on a disk, syncing the instance lock alone would
+        # cost milliseconds of start-up.
+        self.runtime = tempfile.TemporaryDirectory(prefix="stampo-bench-", dir="/dev/shm" if os.path.isdir("/dev/shm")
+                                                   else None)
+        self.env.update(XDG_RUNTIME_DIR=self.runtime.name, QT_QPA_PLATFORM="xcb")
         os.makedirs(os.path.join(self.env["XDG_CONFIG_HOME"], "Stampo"))
         with open(os.path.join(self.env["XDG_CONFIG_HOME"], "Stampo", "Stampo.conf"), "w") as settings:
             settings.write(SETTINGS)
@@ -179,6 +183,7 @@ class Desktop:
         for process in reversed(list(self.processes)):
             self.stop(process)
         self.scratch.cleanup()
+        self.runtime.cleanup()
 
     def launch_until_icon(self, argv, instance):
         """Starts `argv` and waits for its tray icon; the process and the seconds from exec to the icon."""
@@ -225,25 +230,50 @@ def memory_kb(pid):
     return rss, pss
 
 
+def resident_by_mapping(pid):
+    """Resident kB per mapped file ("" for the heap, stacks and other anonymous memory)."""
+    resident, name = {}, ""
+    with open(f"/proc/{pid}/smaps") as smaps:
+        for line in smaps:
+            fields = line.split()
+            if re.fullmatch(r"[0-9a-f]+-[0-9a-f]+", fields[0]):
+                name = fields[5] if len(fields) > 5 and fields[5].startswith("/") else ""
+            elif fields[0] == "Rss:":
+                resident[name] = resident.get(name, 0) + int(fields[1])
+    return resident
+
+
+def settle(pid):
+    """Waits until a whole second passes without a millisecond of CPU time."""
+    deadline = time.monotonic() + WAIT
+    before = task_counters(pid)[0]
+    while True:
+        time.sleep(1)
+        now = task_counters(pid)[0]
+        if now - before < 1_000_000 or time.monotonic() > deadline:
+            return
+        before = now
+
+
 def idle(args, prefix):
     stampo = os.path.join(args.build, "src", "stampo")
+    bare = os.path.join(args.build, "bench", "stampo-bench-bare-tray")
     with Desktop(args.build, prefix) as desktop:
         process, _ = desktop.launch_until_icon([stampo], "stampo")
-        # Settled once a whole second passes without a millisecond of CPU time.
-        deadline = time.monotonic() + WAIT
-        before = task_counters(process.pid)[0]
-        while True:
-            time.sleep(1)
-            now = task_counters(process.pid)[0]
-            if now - before < 1_000_000 or time.monotonic() > deadline:
-                break
-            before = now
+        settle(process.pid)
         cpu0, switches0, _ = task_counters(process.pid)
         ticks0 = clock_ticks(process.pid)
         time.sleep(args.idle_seconds)
         cpu1, switches1, threads = task_counters(process.pid)
         ticks1 = clock_ticks(process.pid)
         rss, pss = memory_kb(process.pid)
+        mapped = resident_by_mapping(process.pid)
+        desktop.stop(process)
+        # The yardstick: what Qt and the system cost a tray program that does nothing.
+        process, _ = desktop.launch_until_icon([bare], "stampo-bench-bare-tray")
+        settle(process.pid)
+        bare_rss = memory_kb(process.pid)[0]
+        bare_mapped = resident_by_mapping(process.pid)
         desktop.stop(process)
     per_minute = 60.0 / args.idle_seconds
     hz = os.sysconf("SC_CLK_TCK")
@@ -255,6 +285,14 @@ def idle(args, prefix):
     report("idle: wake-ups per minute", f"{(switches1 - switches0) * per_minute:.1f} (context switches, all threads)")
     report("idle: resident memory (VmRSS)", f"{rss / 1024:.1f} MB", "< 40 MB", verdict(rss < 40 * 1024))
     report("idle: proportional memory (PSS)", f"{pss / 1024:.1f} MB")
+    report("idle: bare Qt tray's resident memory", f"{bare_rss / 1024:.1f} MB")
+    kinds = dict.fromkeys(("heap and stacks", "fonts", "libraries the bare tray maps too", "other libraries and stampo"), 0)
+    for name, kb in mapped.items():
+        kind = ("heap and stacks" if not name else "fonts" if name.startswith("/usr/share/fonts/") else
+                "libraries the bare tray maps too" if name in bare_mapped else "other libraries and stampo")
+        kinds[kind] += kb
+    report("idle: resident memory by kind", ", ".join(f"{kb / 1024:.1f} MB {kind}"
+                                                               for kind, kb in kinds.items()))
 
 
 # Start-up
