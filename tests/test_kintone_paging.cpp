@@ -1,3 +1,4 @@
+#include "kintone/ErrorTexts.h"
 #include "support/KintoneTest.h"
 
 #include <cstdio>
@@ -76,5 +77,54 @@ TEST_F(PagingTest, RecordsAreReadThroughOneCursorOnOneSessionWholeAndInOrder) {
                   (Json{{"app", std::to_string(employees)}, {"query", " order by $id asc"}, {"size", 500}}));
         EXPECT_EQ(read, numbers);
         EXPECT_EQ(sim.openCursors(), 0);
+    }
+}
+
+// The next page is asked for before a page is built, yet each page is judged as its built form would be: by its own
+// top-level members (the last of repeated ones); a cursor that promises more must deliver some. The third page, where
+// asked for, is the cursor's real second one.
+TEST_F(PagingTest, CursorPagesAreTakenAsTheirParsedFormSays) {
+    for (int i = 1; i <= 600; ++i)
+        sim.addRecord(employees, Json{{"社員番号", {{"value", std::to_string(i)}}}});
+    const std::string unexpected = ErrorTexts::unexpectedAnswer();
+    const std::string unreadable = ErrorTexts::unreadableAnswer(200);
+    const std::string deep = std::string(64, '[') + std::string(64, ']');
+    const struct {
+        std::string secondPage;
+        std::size_t read;
+        std::string alert;
+    } cases[] = {
+        {R"({"next":false,"records":[{"next":true},{"records":[]}]})", 502, ""},
+        {R"({"next":false,"records":[]})", 500, ""},
+        {R"({"records":[{}],"next":true})", 601, ""},
+        {R"({"records":[{}],"next":false,"next":true})", 601, ""},
+        {R"({"records":[],"next":true})", 0, unexpected},
+        {R"({"records":{"a":{}},"next":false})", 0, unexpected},
+        {R"({"records":[{}],"next":"false"})", 0, unexpected},
+        {R"({"records":[{}],"next":true,"records":5})", 0, unexpected},
+        {R"([{"records":[],"next":false}])", 0, unexpected},
+        {R"({"records":[)" + deep + R"(],"next":false})", 0, unreadable},
+        {R"({"records":[],"next":false} x)", 0, unreadable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.secondPage.substr(0, 60));
+        sim.clearFaults();
+        sim.addFault({"GET", cursorPath, "", 1, 1, answer(200, c.secondPage)});
+        const auto alertsBefore = alert->messages().size();
+        Outcome outcome;
+        records(client, outcome, std::to_string(employees));
+        settle(outcome, alertsBefore + (c.alert.empty() ? 0 : 1));
+        ASSERT_TRUE(workers.waitIdle(std::chrono::seconds(10)));
+        EXPECT_EQ(outcome.successes() + outcome.failures(), 1);
+        if (c.alert.empty()) {
+            const Json read = outcome.result();
+            ASSERT_EQ(read.size(), c.read);
+            EXPECT_EQ(read[499]["社員番号"]["value"], "500");
+            if (c.read == 601) {
+                EXPECT_EQ(read[600]["社員番号"]["value"], "600");
+            }
+        } else {
+            EXPECT_EQ(alert->messages().back(), c.alert);
+        }
     }
 }

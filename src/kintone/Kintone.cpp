@@ -1,6 +1,7 @@
 #include "kintone/Kintone.h"
 
 #include "app/MainQueue.h"
+#include "kintone/CursorPages.h"
 #include "kintone/ErrorTexts.h"
 #include "kintone/Session.h"
 #include "kintone/Transport.h"
@@ -28,8 +29,6 @@ constexpr const char* formFieldsPath = "/k/v1/app/form/fields.json";
 constexpr const char* cursorPath = "/k/v1/records/cursor.json";
 constexpr const char* usersPath = "/v1/users.json";
 constexpr int cursorPageSize = 500;
-// kintone's deepest answers (subtable rows, lookup mappings) nest about ten levels.
-constexpr int maxAnswerDepth = 64;
 
 // Whether arrays and objects nest deeper than `limit` in a JSON text: brackets are counted outside strings.
 bool nestsDeeperThan(std::string_view text, int limit) {
@@ -131,6 +130,10 @@ Answer interpret(const HttpResponse& response) {
     return {std::move(*parsed), std::nullopt};
 }
 
+Kintone::FailureCause causeOf(const HttpResponse& response) {
+    return response.curlCode != 0 ? Kintone::FailureCause::NoAnswer : Kintone::FailureCause::Refused;
+}
+
 // The member `name` of an object answer if it is of the wanted kind, else null.
 Json* member(Json& answer, const char* name, Json::value_t kind) {
     if (!answer.is_object())
@@ -163,7 +166,7 @@ std::string Kintone::usersPrefix(const std::string& subDomain, const std::string
 }
 
 std::optional<Kintone::Json> Kintone::parseAnswer(std::string_view text) {
-    if (nestsDeeperThan(text, maxAnswerDepth))
+    if (nestsDeeperThan(text, Kintone::maxAnswerDepth))
         return std::nullopt;
     std::optional<Json> parsed(Json::parse(text.begin(), text.end(), nullptr, false));
     if (parsed->is_discarded())
@@ -207,14 +210,14 @@ Kintone::Step Kintone::wholeAnswer(Success success, FailureWithCause failure) co
 
 void Kintone::send(const std::shared_ptr<Session>& session, HttpRequest request, Step step,
                    FailureWithCause failure) const {
-    const bool started = session->start(std::move(request), [client = *this, step = std::move(step),
-                                                             failure](const HttpResponse& r) {
-        Answer answer = interpret(r);
-        if (answer.problem)
-            client.reject(*answer.problem, r.curlCode != 0 ? FailureCause::NoAnswer : FailureCause::Refused, failure);
-        else
-            step(answer.json);
-    });
+    const bool started =
+        session->start(std::move(request), [client = *this, step = std::move(step), failure](const HttpResponse& r) {
+            Answer answer = interpret(r);
+            if (answer.problem)
+                client.reject(*answer.problem, causeOf(r), failure);
+            else
+                step(answer.json);
+        });
     if (!started)
         reject(ErrorTexts::cannotStart(), FailureCause::NotSent, failure);
 }
@@ -348,8 +351,8 @@ void Kintone::getRecords(const std::string& subDomain, const std::string& topLev
             const Json* id = member(answer, "id", Json::value_t::string);
             if (!id)
                 return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, fail);
-            client.readCursorPage(cursorAddress, id->get<std::string>(), authCode, session, fail,
-                                  std::make_shared<Json>(Json::array()), success);
+            client.readCursorPages(cursorAddress, id->get<std::string>(), authCode, session, fail,
+                                   std::make_shared<Json>(Json::array()), success);
         },
         fail);
 }
@@ -357,34 +360,42 @@ void Kintone::getRecords(const std::string& subDomain, const std::string& topLev
 void Kintone::readCursor(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
                          std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> records,
                          Success success) const {
-    readCursorPage(cursorAddress, cursorId, authCode, std::move(session), ignoringCause(std::move(failure)),
-                   std::move(records), std::move(success));
+    readCursorPages(cursorAddress, cursorId, authCode, std::move(session), ignoringCause(std::move(failure)),
+                    std::move(records), std::move(success));
 }
 
-void Kintone::readCursorPage(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
-                             std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> records,
-                             Success success) const {
+void Kintone::readCursorPages(const std::string& cursorAddress, const std::string& cursorId,
+                              const std::string& authCode, std::shared_ptr<Session> session, FailureWithCause failure,
+                              std::shared_ptr<Json> records, Success success) const {
     if (cursorId.empty() || !isAddressSafe(cursorId))
         return reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
     if (!isHeaderSafe(authCode))
         return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
     if (!records)
         records = std::make_shared<Json>(Json::array());
-    send(
-        session, readRequest(cursorAddress + "?id=" + cursorId, authCode),
-        [client = *this, cursorAddress, cursorId, authCode, session, failure, records, success](Json& answer) {
-            const Json* next = member(answer, "next", Json::value_t::boolean);
-            Json* page = member(answer, "records", Json::value_t::array);
-            // A cursor that promises more but delivers nothing would never end.
-            if (!next || !page || !records->is_array() || (next->get<bool>() && page->empty()))
-                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
-            appendAll(*records, *page);
-            if (next->get<bool>())
-                return client.readCursorPage(cursorAddress, cursorId, authCode, session, failure, records, success);
-            if (success)
-                success(*records);
+    if (!records->is_array())
+        return reject(ErrorTexts::unexpectedAnswer(), FailureCause::NotSent, failure);
+    auto pages = std::make_shared<CursorPages>(
+        std::move(records), std::move(success),
+        [client = *this, failure](const std::string& message, FailureCause cause) {
+            client.reject(message, cause, failure);
         },
-        failure);
+        m_context->transport->options().startThread);
+    readCursorPage(cursorAddress + "?id=" + cursorId, authCode, std::move(session), std::move(pages));
+}
+
+void Kintone::readCursorPage(const std::string& url, const std::string& authCode, std::shared_ptr<Session> session,
+                             std::shared_ptr<CursorPages> pages) const {
+    const bool started = session->start(
+        readRequest(url, authCode), [client = *this, url, authCode, session, pages](const HttpResponse& r) {
+            if (r.curlCode != 0 || r.status != 200)
+                return pages->fail(interpret(r).problem.value_or(ErrorTexts::httpStatus(r.status)), causeOf(r));
+            // The next page is asked for before this one is built.
+            if (pages->take(r.body) == CursorPages::Next::Page)
+                client.readCursorPage(url, authCode, session, pages);
+        });
+    if (!started)
+        pages->fail(ErrorTexts::cannotStart(), FailureCause::NotSent);
 }
 
 } // namespace stampo

@@ -14,6 +14,7 @@
 namespace stampo {
 
 class Alert;
+class CursorPages;
 class MainQueue;
 class Session;
 class Transport;
@@ -56,10 +57,12 @@ public:
                       const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
                       const Json& record, Success success, FailureWithCause failure) const;
 
-    // An answer body as JSON; none when it is not JSON or nests deeper than any kintone answer does. Copying,
-    // comparing and printing a JSON value recurse once per level, so a deeper answer would overflow the stack of
-    // whichever part of the application used it.
+    // An answer body as JSON; none when it is not JSON or nests deeper than maxAnswerDepth. Copying, comparing and
+    // printing a JSON value recurse once per level, so a deeper answer would overflow the stack of whichever part
+    // of the application used it.
     static std::optional<Json> parseAnswer(std::string_view text);
+    // kintone's deepest answers (subtable rows, lookup mappings) nest about ten levels.
+    static constexpr int maxAnswerDepth = 64;
 
     // The value object of one field in a record body.
     static Json fieldValue(const std::string& fieldType, const std::string& text);
@@ -110,9 +113,11 @@ private:
     void getUsersPage(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
                       std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> users,
                       Success success) const;
-    void readCursorPage(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
-                        std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> records,
-                        Success success) const;
+    void readCursorPages(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
+                         std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> records,
+                         Success success) const;
+    void readCursorPage(const std::string& url, const std::string& authCode, std::shared_ptr<Session> session,
+                        std::shared_ptr<CursorPages> pages) const;
     void reject(const std::string& message, FailureCause cause, const FailureWithCause& failure) const;
 
     std::shared_ptr<const Context> m_context;

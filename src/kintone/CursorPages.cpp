@@ -1,0 +1,154 @@
+#include "kintone/CursorPages.h"
+
+#include "kintone/ErrorTexts.h"
+
+#include <optional>
+#include <utility>
+
+namespace stampo {
+
+namespace {
+
+using Json = Kintone::Json;
+
+// Reads a cursor page answer without building it: whether it is JSON no deeper than any kintone answer, whether it
+// is an object, and the last of its top-level "next" and "records" members (as the built answer would keep them).
+class PageScan final {
+public:
+    bool null() { return value(); }
+    bool boolean(bool flag) {
+        if (m_depth == 1 && m_member == Member::Next)
+            m_next = flag;
+        return value();
+    }
+    bool number_integer(Json::number_integer_t) { return value(); }
+    bool number_unsigned(Json::number_unsigned_t) { return value(); }
+    bool number_float(Json::number_float_t, const Json::string_t&) { return value(); }
+    bool string(Json::string_t&) { return value(); }
+    bool binary(Json::binary_t&) { return value(); }
+    bool start_object(std::size_t) {
+        value();
+        m_isObject = m_isObject || m_depth == 0;
+        return ++m_depth <= Kintone::maxAnswerDepth;
+    }
+    bool key(Json::string_t& name) {
+        if (m_depth != 1)
+            return true;
+        m_member = name == "next" ? Member::Next : name == "records" ? Member::Records : Member::Other;
+        if (m_member == Member::Next)
+            m_next.reset();
+        if (m_member == Member::Records)
+            m_records.reset();
+        return true;
+    }
+    bool end_object() {
+        --m_depth;
+        return true;
+    }
+    bool start_array(std::size_t) {
+        value();
+        if (m_depth == 1 && m_member == Member::Records)
+            m_records = 0;
+        return ++m_depth <= Kintone::maxAnswerDepth;
+    }
+    bool end_array() {
+        --m_depth;
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+
+    // Whether the answer says there is a next page; none when it is not a page.
+    std::optional<bool> next() const {
+        // A cursor that promises more but delivers nothing would never end.
+        if (!m_isObject || !m_next || !m_records || (*m_next && *m_records == 0))
+            return std::nullopt;
+        return m_next;
+    }
+
+private:
+    enum class Member { Other, Next, Records };
+
+    // Counts the elements of the top-level "records" array.
+    bool value() {
+        if (m_depth == 2 && m_member == Member::Records && m_records)
+            ++*m_records;
+        return true;
+    }
+
+    int m_depth = 0;
+    bool m_isObject = false;
+    Member m_member = Member::Other;
+    std::optional<bool> m_next;
+    std::optional<std::size_t> m_records;
+};
+
+} // namespace
+
+CursorPages::CursorPages(std::shared_ptr<Json> records, Kintone::Success success, Reject reject,
+                         TransportOptions::ThreadStarter startThread)
+    : m_records(std::move(records))
+    , m_success(std::move(success))
+    , m_reject(std::move(reject))
+    , m_startThread(std::move(startThread)) {}
+
+CursorPages::Next CursorPages::take(std::string body) {
+    PageScan scan;
+    if (!Json::sax_parse(body.begin(), body.end(), &scan)) {
+        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Refused);
+        return Next::None;
+    }
+    const std::optional<bool> next = scan.next();
+    if (!next) {
+        fail(ErrorTexts::unexpectedAnswer(), Kintone::FailureCause::Refused);
+        return Next::None;
+    }
+    bool startBuilder = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_ended)
+            return Next::None;
+        m_pages.push_back({std::move(body), !*next});
+        startBuilder = !m_building;
+        m_building = true;
+    }
+    if (startBuilder && !m_startThread([self = shared_from_this()] { self->buildPages(); })) {
+        fail(ErrorTexts::cannotStart(), Kintone::FailureCause::NotSent);
+        return Next::None;
+    }
+    return *next ? Next::Page : Next::None;
+}
+
+void CursorPages::buildPages() {
+    for (;;) {
+        Page page;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_pages.empty() || m_ended) {
+                m_building = false;
+                return;
+            }
+            page = std::move(m_pages.front());
+            m_pages.pop_front();
+        }
+        // The scan has checked what this could refuse.
+        std::optional<Json> answer = Kintone::parseAnswer(page.body);
+        if (!answer)
+            return fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Refused);
+        for (Json& record : (*answer)["records"])
+            m_records->push_back(std::move(record));
+        if (page.last && end() && m_success)
+            m_success(*m_records);
+    }
+}
+
+void CursorPages::fail(const std::string& message, Kintone::FailureCause cause) {
+    if (end())
+        m_reject(message, cause);
+}
+
+bool CursorPages::end() {
+    std::lock_guard lock(m_mutex);
+    return !std::exchange(m_ended, true);
+}
+
+} // namespace stampo
