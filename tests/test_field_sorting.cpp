@@ -39,54 +39,46 @@ Codes codesOf(const Json& list, const Json& properties) {
     return codes;
 }
 
-TEST(FieldSorting, SplitsFieldsIntoStartEndAndEmployeeListsInTheAnswersOrder) {
+// The start and end lists are the same; names are offered from a lookup's source app.
+TEST(FieldSorting, SplitsFieldsIntoTimeEmployeeAndNameListsInTheAnswersOrder) {
     struct Case {
         const char* what;
         Json properties;
-        Codes times, employees; // the start and the end list are the same
+        Codes times, employees, names;
     };
     const Case cases[] = {
-        {"each kind, in the answer's order; NUMBER and SINGLE_LINE_TEXT only with a lookup, whatever it holds",
-         table({field("DATETIME", "z"), field("USER_SELECT", "y"), field("NUMBER", "n"), field("SINGLE_LINE_TEXT", "t"),
-                field("DATETIME", "a"), field("NUMBER", "nl", nullptr), field("SINGLE_LINE_TEXT", "tl", "x"),
-                field("USER_SELECT", "ul", someLookup)}),
+        {"each kind, in the answer's order; NUMBER and SINGLE_LINE_TEXT are employees only with a lookup, whatever "
+         "it holds, and names only without",
+         table({field("DATETIME", "z"), field("USER_SELECT", "y"), field("SINGLE_LINE_TEXT", "t"), field("NUMBER", "n"),
+                field("DATETIME", "a"), field("NUMBER", "nl", "x"), field("SINGLE_LINE_TEXT", "tl", nullptr),
+                field("USER_SELECT", "ul", someLookup), field("SINGLE_LINE_TEXT", "s")}),
          {"z", "a"},
-         {"y", "nl", "tl", "ul"}},
+         {"y", "nl", "tl", "ul"},
+         {"t", "s"}},
         {"types compared exactly",
          table({field("datetime", "a"), field("DATE", "b"), field("CREATED_TIME", "c"), field("USER_SELECT ", "d"),
-                field("number", "e", someLookup), field("MULTI_LINE_TEXT", "f", someLookup)}),
+                field("number", "e", someLookup), field("MULTI_LINE_TEXT", "f"), field("single_line_text", "g")}),
+         {},
          {},
          {}},
         {"objects without a text type, code or label are skipped",
          Json::parse(R"({"a":{"code":"a","label":"A"},"b":{"type":"DATETIME","label":"B"},
                          "c":{"type":"DATETIME","code":"c","label":null},"d":{"type":["USER_SELECT"],"code":"d","label":"D"},
-                         "e":"DATETIME","f":{"type":"DATETIME","code":"f","label":""}})"),
+                         "e":"DATETIME","f":{"type":"DATETIME","code":"f","label":""},
+                         "g":{"type":"SINGLE_LINE_TEXT","code":"g"}})"),
          {"f"},
+         {},
          {}},
-        {"no fields", Json::object(), {}, {}},
-        {"not an object", Json::array({field("DATETIME", "dt")}), {}, {}},
+        {"not an object", Json::array({field("DATETIME", "dt"), field("SINGLE_LINE_TEXT", "t")}), {}, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Json lists = stampo::splitFieldLists(c.properties);
+        const Json lists = stampo::splitFieldLists(c.properties), names = stampo::nameFieldLists(c.properties);
+        ASSERT_EQ(lists.size() + names.size(), 4u);
         EXPECT_EQ(codesOf(lists.at("fieldIn"), c.properties), c.times);
         EXPECT_EQ(codesOf(lists.at("fieldOut"), c.properties), c.times);
         EXPECT_EQ(codesOf(lists.at("fieldUser"), c.properties), c.employees);
-    }
-}
-
-TEST(FieldSorting, NamesArePlainSingleLineTextsAndAnEmptyListIsStillABundle) {
-    const std::pair<Json, Codes> cases[] = {
-        {table({field("SINGLE_LINE_TEXT", "b"), field("SINGLE_LINE_TEXT", "lk", someLookup), field("NUMBER", "n"),
-                field("MULTI_LINE_TEXT", "m"), field("single_line_text", "s"), field("SINGLE_LINE_TEXT", "a")}),
-         {"b", "a"}},
-        {table({field("NUMBER", "社員番号"), field("SINGLE_LINE_TEXT", "氏名", nullptr)}), {}},
-        {nullptr, {}},
-    };
-    for (const auto& [properties, names] : cases) {
-        const Json bundle = stampo::nameFieldLists(properties);
-        ASSERT_EQ(bundle.size(), 1u);
-        EXPECT_EQ(codesOf(bundle.at("fieldUserDisplay"), properties), names) << properties.dump();
+        EXPECT_EQ(codesOf(names.at("fieldUserDisplay"), c.properties), c.names);
     }
 }
 
@@ -101,6 +93,7 @@ TEST(FieldSorting, NameSourceIsTheLookupsTextAppAndTypeIsReadByCode) {
         {field("NUMBER", "nullLookup", nullptr), std::nullopt, "NUMBER"},
         {field("NUMBER", "relatedText", {{"relatedApp", "2"}}), std::nullopt, "NUMBER"},
         {Json{{"type", "NUMBER"}, {"code", "unlabelled"}, {"lookup", someLookup}}, std::nullopt, ""},
+        {field("NUMBER", "", someLookup), std::nullopt, "NUMBER"},
     };
     Json properties = Json::object(); // all of them at once, so that each is found by its code
     for (const auto& [object, app, type] : cases)
@@ -110,8 +103,7 @@ TEST(FieldSorting, NameSourceIsTheLookupsTextAppAndTypeIsReadByCode) {
         EXPECT_EQ(stampo::nameSourceApp(properties, code), app) << code;
         EXPECT_EQ(stampo::fieldType(properties, code), type) << code;
     }
-    for (const char* code : {"gone", ""})
-        EXPECT_EQ(stampo::nameSourceApp(properties, code), std::nullopt) << code;
+    EXPECT_EQ(stampo::nameSourceApp(properties, "gone"), std::nullopt);
     EXPECT_EQ(stampo::fieldType(properties, "gone"), "");
     EXPECT_EQ(stampo::nameSourceApp(nullptr, "employeeNo"), std::nullopt);
     EXPECT_EQ(stampo::fieldType(Json::array(), "employeeNo"), "");

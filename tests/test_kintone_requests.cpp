@@ -1,6 +1,8 @@
 #include "support/KintoneTest.h"
+#include "support/Tinyproxy.h"
 
 #include <array>
+#include <cstdlib>
 #include <deque>
 
 using namespace stampo;
@@ -103,4 +105,29 @@ TEST_F(RequestTest, UnsafeInputReachesNoServer) {
         EXPECT_EQ(o.failures() - o.successes(), 1);
     EXPECT_TRUE(sim.requests().empty());
     EXPECT_EQ(sim.connections(), 0);
+}
+
+// Requests go through the configured proxy, with its credentials, and through none when its host is empty, whatever
+// the environment says. Failing proxies are among the faults every request survives.
+TEST_F(RequestTest, RequestsGoThroughTheConfiguredProxyOnly) {
+    Tinyproxy guarded("alice", "s3cret");
+    ASSERT_TRUE(guarded.running()) << "tinyproxy cannot be started (is it installed?)";
+    const char* const environment[] = {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
+    for (const char* name : environment)
+        setenv(name, "http://127.0.0.1:1", 1);
+    const ProxySettings cases[] = {
+        {"localhost", guarded.port(), "alice", "s3cret"},
+        {"", "1", "alice", "s3cret"}, // no proxy: the rest and the environment are ignored
+    };
+    for (const auto& settings : cases) {
+        SCOPED_TRACE(settings.host + ":" + settings.port);
+        proxy = settings;
+        Outcome outcome;
+        add(client, outcome);
+        ASSERT_NO_FATAL_FAILURE(settle(outcome, 0));
+        EXPECT_EQ(outcome.successes(), 1);
+    }
+    EXPECT_EQ(alert->messages(), std::vector<std::string>{});
+    for (const char* name : environment)
+        unsetenv(name);
 }

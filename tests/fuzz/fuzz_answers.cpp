@@ -3,23 +3,15 @@
 // first is one answer, "STATUS BODY". Once the lines have run out, requests get no answer (a transport failure).
 #include "Invariant.h"
 #include "app/MainQueue.h"
-#include "kintone/Kintone.h"
 #include "kintone/Transport.h"
 #include "widgets/Alert.h"
 
-#include <algorithm>
 #include <charconv>
-#include <cstdint>
 #include <deque>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string_view>
 
 namespace {
 
 using stampo::Kintone;
-using Json = Kintone::Json;
 
 // The client's worker threads and main queue, run one after another on this thread once the call has returned.
 std::deque<std::function<void()>> pending;
@@ -43,25 +35,23 @@ public:
     ScriptedTransport()
         : Transport(deferredThreads()) {}
 
-    void load(std::string_view answers) { m_answers = answers; }
-    bool unanswered() const { return m_unanswered; }
-
     stampo::HttpResponse perform(CURL*, const stampo::HttpRequest&, const stampo::ProxySettings&) const override {
         stampo::HttpResponse response;
-        m_unanswered = m_answers.empty();
-        if (m_unanswered) {
+        unanswered = answers.empty();
+        if (unanswered) {
             response.curlCode = CURLE_COULDNT_CONNECT;
             return response;
         }
-        const std::string_view line = m_answers.substr(0, m_answers.find('\n'));
-        m_answers.remove_prefix(std::min(m_answers.size(), line.size() + 1));
-        const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), response.status);
-        if (error != std::errc())
-            response.status = 0;
-        const std::string_view rest = line.substr(static_cast<std::size_t>(end - line.data()));
-        response.body = rest.substr(rest.empty() ? 0 : 1);
+        const std::string_view line = answers.substr(0, answers.find('\n'));
+        answers.remove_prefix(std::min(answers.size(), line.size() + 1));
+        // Without a number the status stays 0.
+        const auto end = std::from_chars(line.data(), line.data() + line.size(), response.status).ptr;
+        response.body = line.substr(std::min(line.size(), static_cast<std::size_t>(end - line.data()) + 1));
         return response;
     }
+
+    mutable std::string_view answers;
+    mutable bool unanswered = false;
 
 private:
     static stampo::TransportOptions deferredThreads() {
@@ -72,9 +62,6 @@ private:
         };
         return options;
     }
-
-    mutable std::string_view m_answers;
-    mutable bool m_unanswered = false;
 };
 
 } // namespace
@@ -88,11 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const auto firstLineEnd = input.find('\n');
-    transport->load(firstLineEnd == std::string_view::npos ? std::string_view() : input.substr(firstLineEnd + 1));
+    transport->answers = firstLineEnd == std::string_view::npos ? std::string_view() : input.substr(firstLineEnd + 1);
     alert->shown = 0;
 
-    int successes = 0;
-    int failures = 0;
+    int successes = 0, failures = 0;
     Json result;
     std::optional<Kintone::FailureCause> cause;
     const auto succeed = [&](const Json& value) {
@@ -102,39 +88,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto fail = [&] { ++failures; };
     const Json record{{"start", Kintone::fieldValue("DATETIME", "2024-04-01T09:00:00+09:00")}};
     const int kind = static_cast<std::uint8_t>(data[0] - '0') % 5;
-    switch (kind) {
-    case 0:
+    if (kind == 0)
         client.addRecord("example", "com", "1", auth, "", "", "", "", record, succeed, fail);
-        break;
-    case 1:
+    else if (kind == 1)
         client.updateRecord("example", "com", "1", auth, "", "", "", "", "7", record, succeed,
                             [&](Kintone::FailureCause why) {
-                                ++failures;
                                 cause = why;
+                                fail();
                             });
-        break;
-    case 2:
+    else if (kind == 2)
         client.getFormFields("example", "com", "1", auth, "", "", "", "", succeed, fail);
-        break;
-    case 3:
-        // Pages of two, so that short inputs reach the paging.
+    else if (kind == 3) // pages of two, so that short inputs reach the paging
         client.getUsers(0, Kintone::usersPrefix("example", "com"), 2, auth, "", "", "", "", fail, nullptr, succeed);
-        break;
-    default:
+    else
         client.getRecords("example", "com", "2", "", "", auth, "", "", "", "", succeed, fail);
-        break;
-    }
-    while (!pending.empty()) {
-        const auto work = std::move(pending.front());
-        pending.pop_front();
-        work();
-    }
+    for (; !pending.empty(); pending.pop_front())
+        pending.front()();
 
     require(successes + failures == 1);
     require(alert->shown == failures);
     if (successes == 1)
         require(kind <= 2 ? result.is_object() : result.is_array());
     if (kind == 1 && failures == 1)
-        require(cause == (transport->unanswered() ? Kintone::FailureCause::NoAnswer : Kintone::FailureCause::Refused));
+        require(cause == (transport->unanswered ? Kintone::FailureCause::NoAnswer : Kintone::FailureCause::Refused));
     return 0;
 }

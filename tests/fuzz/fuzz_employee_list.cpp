@@ -3,55 +3,44 @@
 #include "Invariant.h"
 #include "attend/EmployeeList.h"
 
-#include <cstdint>
-
 namespace {
-
-using stampo::Kintone;
-using Json = Kintone::Json;
-
-bool isEntry(const Json& entry) {
-    return entry.is_object() && entry.contains("code") && entry["code"].is_string() && entry.contains("name") &&
-           entry["name"].is_string();
-}
 
 // A list as the window shows it, and every code in it preselecting its last entry.
 void checkList(const Json& employees, std::size_t most) {
     require(employees.is_array() && !employees.empty() && employees.size() <= most);
     require(employees[0] == stampo::employeePlaceholder());
     for (std::size_t i = 0; i < employees.size(); ++i) {
-        require(isEntry(employees[i]));
-        const std::size_t selected = stampo::preselectedEmployee(employees, employees[i]["code"]);
-        require(selected >= i && employees[selected]["code"] == employees[i]["code"]);
+        const Json& entry = employees[i];
+        require(entry.is_object() && entry.value("code", Json()).is_string() &&
+                entry.value("name", Json()).is_string());
+        const std::size_t selected = stampo::preselectedEmployee(employees, entry["code"]);
+        require(selected >= i && employees[selected]["code"] == entry["code"]);
     }
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // JSON as the client hands it on, parsed from a kintone answer.
-    const auto parsed = Kintone::parseAnswer({reinterpret_cast<const char*>(data), size});
-    if (!parsed)
+    const auto json = parsedAnswer(data, size);
+    if (!json)
         return 0;
-    const Json& json = *parsed;
-    const std::size_t items = json.is_array() ? json.size() : 0;
-    checkList(stampo::employeesFromUsers(json), items + 1);
+    const std::size_t items = json->is_array() ? json->size() : 0;
+    checkList(stampo::employeesFromUsers(*json), items + 1);
 
     // The first record's first two fields as key and display field, as a lookup would name them.
-    std::string keyField = "社員番号";
-    std::string displayField = "氏名";
-    if (items > 0 && json[0].is_object() && json[0].size() >= 2) {
-        auto member = json[0].begin();
+    std::string keyField = "社員番号", displayField = "氏名";
+    if (items > 0 && (*json)[0].is_object() && (*json)[0].size() >= 2) {
+        auto member = (*json)[0].begin();
         keyField = member.key();
         displayField = (++member).key();
     }
-    const Json fromRecords = stampo::employeesFromRecords(json, keyField, displayField);
+    const Json fromRecords = stampo::employeesFromRecords(*json, keyField, displayField);
     checkList(fromRecords, items + 1);
     require(fromRecords.size() == 1 || fromRecords.size() == items + 1);
 
-    if (json.is_object()) {
-        for (const auto& [code, field] : json.items()) {
-            const auto lookup = stampo::employeeLookup(json, code);
+    if (json->is_object()) {
+        for (const auto& [code, field] : json->items()) {
+            const auto lookup = stampo::employeeLookup(*json, code);
             require(!lookup || field["lookup"]["relatedApp"]["app"] == lookup->relatedApp);
         }
     }

@@ -3,45 +3,26 @@
 #include "Invariant.h"
 #include "settings/FieldSorting.h"
 
-#include <cstdint>
-
-namespace {
-
-using stampo::Kintone;
-using Json = Kintone::Json;
-
-bool isLookup(const Json& field) {
-    return field.contains("lookup");
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // JSON as the client hands it on, parsed from a kintone answer.
-    const auto parsed = Kintone::parseAnswer({reinterpret_cast<const char*>(data), size});
-    if (!parsed)
+    const auto properties = parsedAnswer(data, size);
+    if (!properties)
         return 0;
-    const Json& properties = *parsed;
-    const Json split = stampo::splitFieldLists(properties);
-    const Json names = stampo::nameFieldLists(properties);
-
-    Json times = Json::array();
-    Json employees = Json::array();
-    Json texts = Json::array();
-    if (properties.is_object()) {
-        for (const auto& [code, field] : properties.items()) {
-            const std::string type = stampo::fieldType(properties, code);
-            if (type == "DATETIME")
-                times.push_back(field);
-            if (type == "USER_SELECT" || ((type == "NUMBER" || type == "SINGLE_LINE_TEXT") && isLookup(field)))
-                employees.push_back(field);
-            if (type == "SINGLE_LINE_TEXT" && !isLookup(field))
-                texts.push_back(field);
-            if (stampo::nameSourceApp(properties, code))
-                require(!type.empty() && type != "USER_SELECT" && isLookup(field));
-        }
+    Json times = Json::array(), employees = Json::array(), texts = Json::array();
+    // Of anything but an object fieldType knows no field, so every list stays empty.
+    for (const auto& [code, field] : properties->items()) {
+        const std::string type = stampo::fieldType(*properties, code);
+        const bool lookup = field.contains("lookup");
+        if (type == "DATETIME")
+            times.push_back(field);
+        if (type == "USER_SELECT" || ((type == "NUMBER" || type == "SINGLE_LINE_TEXT") && lookup))
+            employees.push_back(field);
+        if (type == "SINGLE_LINE_TEXT" && !lookup)
+            texts.push_back(field);
+        if (stampo::nameSourceApp(*properties, code))
+            require(!type.empty() && type != "USER_SELECT" && lookup);
     }
-    require(split == Json{{"fieldIn", times}, {"fieldOut", times}, {"fieldUser", employees}});
-    require(names == Json{{"fieldUserDisplay", texts}});
+    require(stampo::splitFieldLists(*properties) ==
+            Json{{"fieldIn", times}, {"fieldOut", times}, {"fieldUser", employees}});
+    require(stampo::nameFieldLists(*properties) == Json{{"fieldUserDisplay", texts}});
     return 0;
 }

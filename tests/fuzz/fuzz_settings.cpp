@@ -6,10 +6,7 @@
 
 #include <QFile>
 #include <QSettings>
-#include <QStringList>
 #include <QTemporaryDir>
-
-#include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // QSettings warns about every empty key it is asked for; the output would drown the fuzzer's.

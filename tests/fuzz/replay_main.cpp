@@ -13,15 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 int main(int argc, char** argv) {
     std::vector<std::filesystem::path> inputs;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::filesystem::is_directory(argv[i])) {
+    for (int i = 1; i < argc; ++i)
+        if (std::filesystem::is_directory(argv[i]))
+            inputs.insert(inputs.end(), std::filesystem::directory_iterator(argv[i]), {});
+        else
             inputs.emplace_back(argv[i]);
-            continue;
-        }
-        for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-            if (entry.is_regular_file())
-                inputs.push_back(entry.path());
-    }
     if (inputs.empty()) {
         std::cerr << "no inputs\n";
         return 1;
@@ -31,7 +27,7 @@ int main(int argc, char** argv) {
         // Names the input before running it: a broken invariant ends the process.
         std::cout << input.filename().string() << std::endl;
         std::ifstream in(input, std::ios::binary);
-        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
 }

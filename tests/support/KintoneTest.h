@@ -23,11 +23,10 @@ protected:
     static constexpr const char* usersPath = "/v1/users.json";
     static constexpr const char* cursorPath = "/k/v1/records/cursor.json";
     using Fault = kintonesim::Fault;
-    using FaultRule = kintonesim::FaultRule;
 
-    // A fault on the requests of that method (empty: any) and path, with `query` in their query, after `skip` of them.
-    static FaultRule on(const char* method, const char* path, Fault fault, const char* query = "", int skip = 0) {
-        return {method, path, query, skip, -1, std::move(fault)};
+    // A fault on the requests of that method (empty: any) and path, with `query` in their query.
+    static kintonesim::FaultRule on(const char* method, const char* path, Fault fault, const char* query = "") {
+        return {method, path, query, 0, -1, std::move(fault)};
     }
     static Fault fault(Fault::Kind kind) { return {kind, 500, {}}; }
     static Fault answer(int status, std::string body, std::string contentType = "application/json") {
@@ -45,29 +44,35 @@ protected:
 
     // Waits until the request has ended and its alerts (if any) have been shown.
     void settle(const Outcome& outcome, std::size_t alerts) {
-        ASSERT_TRUE(outcome.wait()) << "no continuation was called";
-        ASSERT_TRUE(alert->waitForCount(alerts)) << "expected " << alerts << " alert(s)";
-        ASSERT_TRUE(mainQueue->drain());
+        ASSERT_TRUE(outcome.wait() && alert->waitForCount(alerts) && mainQueue->drain());
     }
 
-    // The operations with the simulator's sample apps: attendance app 1, employee app 2.
+    // The operations with the simulator's sample apps (attendance app 1, employee app 2), through `proxy`.
     void add(const Kintone& k, Outcome& o, const Json& record = Json::object(), const std::string& auth = authCode) {
-        k.addRecord(subDomain, "com", "1", auth, "", "", "", "", record, o.success(), o.failure());
+        const auto& p = proxy;
+        k.addRecord(subDomain, "com", "1", auth, p.host, p.port, p.user, p.password, record, o.success(), o.failure());
     }
     void update(const Kintone& k, Outcome& o, const std::string& id = "1", const Json& record = Json::object()) {
-        k.updateRecord(subDomain, "com", "1", authCode, "", "", "", "", id, record, o.success(), o.failureWithCause());
+        const auto& p = proxy;
+        k.updateRecord(subDomain, "com", "1", authCode, p.host, p.port, p.user, p.password, id, record, o.success(),
+                       o.failureWithCause());
     }
     void fields(const Kintone& k, Outcome& o, const std::string& region = "com") {
-        k.getFormFields(subDomain, region, "1", authCode, "", "", "", "", o.success(), o.failure());
+        const auto& p = proxy;
+        k.getFormFields(subDomain, region, "1", authCode, p.host, p.port, p.user, p.password, o.success(), o.failure());
     }
     void users(const Kintone& k, Outcome& o) {
-        k.getUsers(0, Kintone::usersPrefix(subDomain, "com"), 100, authCode, "", "", "", "", o.failure(), nullptr,
-                   o.success());
+        const auto& p = proxy;
+        k.getUsers(0, Kintone::usersPrefix(subDomain, "com"), 100, authCode, p.host, p.port, p.user, p.password,
+                   o.failure(), nullptr, o.success());
     }
     void records(const Kintone& k, Outcome& o, const std::string& app = "2") {
-        k.getRecords(subDomain, "com", app, "", "", authCode, "", "", "", "", o.success(), o.failure());
+        const auto& p = proxy;
+        k.getRecords(subDomain, "com", app, "", "", authCode, p.host, p.port, p.user, p.password, o.success(),
+                     o.failure());
     }
 
+    ProxySettings proxy;
     kintonesim::KintoneSimulator sim;
     WorkerThreads workers;
     std::shared_ptr<ThreadMainQueue> mainQueue = std::make_shared<ThreadMainQueue>();

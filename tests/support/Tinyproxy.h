@@ -29,8 +29,9 @@ public:
         const std::string config = (m_directory / "tinyproxy.conf").string();
         std::ofstream(config) << "Port " << m_port << "\nListen 127.0.0.1\nAllow 127.0.0.1\nLogLevel Critical\n"
                               << (user.empty() ? "" : "BasicAuth " + user + " " + password + "\n");
-        const char* argv[] = {"tinyproxy", "-d", "-c", config.c_str(), nullptr};
-        if (posix_spawnp(&m_pid, "tinyproxy", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        // Its output goes nowhere: one left behind by a crashed test must not hold the test runner's pipe open.
+        const char* argv[] = {"sh", "-c", "exec tinyproxy -d -c \"$0\" >/dev/null 2>&1", config.c_str(), nullptr};
+        if (posix_spawnp(&m_pid, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
             m_pid = -1;
         // Ready once it accepts connections; given up when it exits or the deadline passes.
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
