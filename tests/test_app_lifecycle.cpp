@@ -14,35 +14,9 @@
 using namespace stampo;
 using namespace stampo::test;
 
-namespace {
-
-// Counts the knocks the running instance hears.
-struct Listener {
-    explicit Listener(SingleInstance& instance) {
-        QObject::connect(&instance, &SingleInstance::knocked, [this] { ++knocks; });
-    }
-    int knocks = 0;
-};
-
-} // namespace
-
-TEST(SingleInstance, LaterLaunchHandsOverToTheRunningOne) {
+TEST(SingleInstance, LaterLaunchesKnockOnTheRunningOneEvenAfterOneDiedAndGiveUpWhenItCannotBeReached) {
     QTemporaryDir dir;
-    SingleInstance running(dir.path(), "Stampo.conf");
-    ASSERT_TRUE(running.becomePrimary());
-    Listener listener(running);
-
-    for (int launch = 1; launch <= 2; ++launch) {
-        SingleInstance later(dir.path(), "Stampo.conf");
-        EXPECT_FALSE(later.becomePrimary());
-        EXPECT_TRUE(later.knock(deadline));
-        EXPECT_TRUE(processEventsUntil([&] { return listener.knocks == launch; }));
-    }
-    EXPECT_TRUE(SingleInstance(dir.path(), "Other.conf").becomePrimary()) << "another settings file, another instance";
-}
-
-TEST(SingleInstance, InstanceThatDiedLeavesNothingInTheWay) {
-    QTemporaryDir dir;
+    // A killed instance leaves its lock file and socket file behind.
     QProcess holder;
     holder.start(STAMPO_INSTANCE_HOLDER, {dir.path()});
     ASSERT_TRUE(holder.waitForReadyRead(30000));
@@ -50,25 +24,24 @@ TEST(SingleInstance, InstanceThatDiedLeavesNothingInTheWay) {
     holder.kill();
     ASSERT_TRUE(holder.waitForFinished(30000));
 
-    // Its lock file and socket file are still there.
-    SingleInstance next(dir.path(), "Stampo.conf");
-    ASSERT_TRUE(next.becomePrimary());
-    Listener listener(next);
-    EXPECT_TRUE(SingleInstance(dir.path(), "Stampo.conf").knock(deadline));
-    EXPECT_TRUE(processEventsUntil([&] { return listener.knocks == 1; }));
-}
-
-TEST(SingleInstance, KnockGivesUpWhenTheRunningInstanceCannotBeReached) {
-    QTemporaryDir dir;
     SingleInstance running(dir.path(), "Stampo.conf");
     ASSERT_TRUE(running.becomePrimary());
+    int knocks = 0;
+    QObject::connect(&running, &SingleInstance::knocked, [&] { ++knocks; });
+    for (int launch = 1; launch <= 2; ++launch) {
+        SingleInstance later(dir.path(), "Stampo.conf");
+        EXPECT_FALSE(later.becomePrimary());
+        EXPECT_TRUE(later.knock(deadline));
+        EXPECT_TRUE(processEventsUntil([&] { return knocks == launch; }));
+    }
+
     const QStringList sockets = QDir(dir.path()).entryList({"*.socket"}, QDir::System);
     ASSERT_EQ(sockets.size(), 1);
     ASSERT_TRUE(QFile::remove(dir.filePath(sockets.first())));
-
-    SingleInstance later(dir.path(), "Stampo.conf");
-    EXPECT_FALSE(later.becomePrimary());
-    EXPECT_FALSE(later.knock(200ms));
+    SingleInstance unheard(dir.path(), "Stampo.conf");
+    EXPECT_FALSE(unheard.becomePrimary());
+    EXPECT_FALSE(unheard.knock(200ms));
+    EXPECT_TRUE(SingleInstance(dir.path(), "Other.conf").becomePrimary()) << "another settings file, another instance";
 }
 
 TEST(UnixSignals, EachSignalReachesTheEventLoop) {

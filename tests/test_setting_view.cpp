@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QTemporaryDir>
 
+#include <map>
 #include <tuple>
 #include <vector>
 
@@ -21,6 +22,22 @@ using namespace stampo::test;
 namespace {
 
 const char* const allBoxes[] = {"topLevelDomain", "fieldIn", "fieldOut", "fieldUser", "fieldUserDisplay"};
+
+// The texts of a form's inputs by name.
+using Texts = std::map<QString, QString>;
+Texts texts(const ZUMContainerView& form) {
+    Texts texts;
+    for (const QLineEdit* field : form.findChildren<QLineEdit*>())
+        texts[field->objectName()] = field->text();
+    return texts;
+}
+void fill(const ZUMContainerView& form, const Texts& texts) {
+    for (const auto& [name, text] : texts)
+        form.findChild<QLineEdit*>(name)->setText(text);
+}
+Texts proxyTexts(const char* host, const char* port, const char* user, const char* password) {
+    return {{"proxyHost", host}, {"proxyPort", port}, {"proxyUser", user}, {"proxyPassword", password}};
+}
 
 class SettingViewTest : public KintoneTest {
 protected:
@@ -70,6 +87,13 @@ protected:
         ASSERT_EQ(combo.currentIndex(), index) << code.toStdString();
     }
     static Json sample(int app) { return kintonesim::sampleData()["apps"][std::to_string(app)]["properties"]; }
+    // The form of a window on screen titled `title`.
+    static ZUMContainerView& shownForm(const QString& title) {
+        for (QWidget* other : QApplication::topLevelWidgets())
+            if (other->isVisible() && other->windowTitle() == title)
+                return *static_cast<FormWindow*>(other)->controller()->container();
+        throw std::runtime_error("no window " + title.toStdString());
+    }
 
     QTemporaryDir dir;
     std::shared_ptr<QSettingsStore> store = std::make_shared<QSettingsStore>(dir.filePath("Stampo.conf"));
@@ -79,19 +103,15 @@ protected:
     int posts = 0;
 };
 
-TEST_F(SettingViewTest, BuildsSevenRowsWithTheAddressRowReadingAsAnAddress) {
-    // Each row's controls from the left: name@x, then "+width" or, for a caption fitted to its text, "~text";
-    // buttons add "=title".
-    const QStringList expected = {
-        "subDomainCaption@10~サブドメイン subDomainHost@130~https:// subDomain@185+150 subDomainDomain@340~.cybozu "
-        "topLevelDomain@400+75",
-        "authCodeCaption@10~認証コード authCode@130+275 authorization@410+120=認証コード生成",
-        "appIDCaption@10~アプリID appID@130+150 fieldinfo@285+120=フィールド取得 proxy@410+120=プロキシサーバー",
-        "fieldInCaption@10~出勤日時フィールド fieldIn@130+150",
-        "fieldOutCaption@10~退勤日時フィールド fieldOut@130+150",
-        "fieldUserCaption@10~従業員フィールド fieldUser@130+150 fieldUserDisplayCaption@285~従業員名フィールド "
-        "fieldUserDisplay@410+150",
-        "ok@10+120=OK cancel@135+120=Cancel"};
+TEST_F(SettingViewTest, RowsHoldTheirCaptionsAndControlsSideBySideWithinTheForm) {
+    // Each row's controls from the left: a caption or button by its text, any other control by its name.
+    const QStringList expected = {"サブドメイン https:// subDomain .cybozu topLevelDomain",
+                                  "認証コード authCode 認証コード生成",
+                                  "アプリID appID フィールド取得 プロキシサーバー",
+                                  "出勤日時フィールド fieldIn",
+                                  "退勤日時フィールド fieldOut",
+                                  "従業員フィールド fieldUser 従業員名フィールド fieldUserDisplay",
+                                  "OK Cancel"};
     QStringList rows;
     for (const QWidget* row : form().findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         QStringList controls;
@@ -99,20 +119,17 @@ TEST_F(SettingViewTest, BuildsSevenRowsWithTheAddressRowReadingAsAnAddress) {
         for (const QWidget* control : row->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             const auto* caption = qobject_cast<const QLabel*>(control);
             const auto* button = qobject_cast<const QPushButton*>(control);
-            controls << control->objectName() + "@" + QString::number(control->x()) +
-                            (caption ? "~" + caption->text() : "+" + QString::number(control->width())) +
-                            (button ? "=" + button->text() : "") + (control->x() < rightEdge ? " OVERLAPS" : "");
-            rightEdge = control->x() + (caption ? caption->sizeHint().width() : control->width());
+            controls << (caption  ? caption->text()
+                         : button ? button->text()
+                                  : control->objectName()) +
+                            (control->x() < rightEdge ? " OVERLAPS" : "");
+            rightEdge = control->x() + control->width();
         }
-        rows << controls.join(' ') + (rightEdge > 575 ? " BEYOND THE FORM" : "");
-        // Rows at fractional offsets meet on whole pixels.
-        const int top = qRound(10 + (rows.size() - 1) * 29.25);
-        EXPECT_EQ(row->geometry(), QRect(0, top, 575, qRound(10 + rows.size() * 29.25) - top)) << rows.size();
+        rows << controls.join(' ');
     }
     EXPECT_EQ(rows, expected);
-    EXPECT_EQ(window->size(), QSize(575, 225)); // 20 + 7 x 29.25, rounded once
+    expectControlsInside(form());
     EXPECT_EQ(box("topLevelDomain").currentText() + box("topLevelDomain").itemText(1), ".com/.cn/");
-    EXPECT_EQ(codes("topLevelDomain"), QStringList({"com", "cn"}));
 }
 
 TEST_F(SettingViewTest, OkChecksInOrderThenSavesEachKindOfEmployeeAndPostsOncePerSave) {
@@ -211,15 +228,11 @@ TEST_F(SettingViewTest, FailingNameSourceLeavesTheBoxesAsTheyWere) {
     sim.setFormFields(1, app1);
     sim.addFault(on("GET", fieldsPath, answer(500, R"({"message":"障害"})"), "app=2"));
     window->present();
-    ASSERT_TRUE(alert->waitForCount(1));
-    bool drained = false; // everything queued before this has run once it has
-    appQueue->async([&] { drained = true; });
-    ASSERT_TRUE(processEventsUntil([&] { return drained; }));
+    ASSERT_TRUE(alert->waitForCount(1) && waitSettled(workers));
     EXPECT_EQ(alert->messages(), std::vector<std::string>{"障害"});
     EXPECT_EQ(box("fieldOut").selectedValue("code"), "end");
     EXPECT_EQ(box("fieldUser").selectedValue("code"), "employee");
     EXPECT_FALSE(namesShown());
-    EXPECT_TRUE(view().loading());
 }
 
 TEST_F(SettingViewTest, PostedCodeAndCancelStoreNothingAndTheNextShowingReloadsIgnoringEmployeeChoicesMeanwhile) {
@@ -238,8 +251,8 @@ TEST_F(SettingViewTest, PostedCodeAndCancelStoreNothingAndTheNextShowingReloadsI
     window->present();
     ASSERT_TRUE(view().loading());
     choose("fieldUser", "employeeNo");
-    // Once every request has ended, a fetch the choice started would have been answered too.
-    ASSERT_TRUE(processEventsUntil([&] { return !view().loading(); }) && workers.waitIdle(deadline));
+    ASSERT_TRUE(waitSettled(workers)); // a fetch the choice started would have been answered too
+    EXPECT_FALSE(view().loading());
     for (const auto& request : sim.requests("GET", fieldsPath))
         EXPECT_EQ(request.query, "app=1") << "names were fetched while loading";
     EXPECT_EQ(form().input().value("subDomain")->text(), "example");
@@ -248,20 +261,58 @@ TEST_F(SettingViewTest, PostedCodeAndCancelStoreNothingAndTheNextShowingReloadsI
     EXPECT_EQ(posts, 0);
 }
 
-TEST_F(SettingViewTest, AuthAndProxyButtonsOpenAnotherWindowAtEachPress) {
+TEST_F(SettingViewTest, EachPressOpensAnotherAuthWindowWhichNeedsALoginNameAndWhoseCodeButtonFillsTheForm) {
     showAndLoad();
-    for (const char* name : {"authorization", "proxy", "authorization", "proxy"})
-        press(name);
-    QStringList titles;
-    for (QWidget* other : QApplication::topLevelWidgets()) {
-        if (other->isVisible() && other != window.get()) {
-            titles << other->windowTitle();
-            other->close();
-        }
+    press("authorization");
+    press("authorization");
+    const std::pair<const char*, const char*> cases[] = {{"cancel", authCode}, {"ok", "dXNlcjpwYTpzcw=="}};
+    for (const auto& [button, code] : cases) {
+        ZUMContainerView& auth = shownForm("認証コード生成");
+        expectControlsInside(auth);
+        fill(auth, {{"loginName", ""}, {"loginPassword", "ss"}});
+        auth.button().value("ok")->click();
+        EXPECT_EQ(alert->messages().back(), "ログイン名を入力して下さい");
+        EXPECT_TRUE(auth.isVisible());
+        fill(auth, {{"loginName", "user:pa"}});
+        auth.button().value(button)->click();
+        EXPECT_FALSE(auth.isVisible());
+        EXPECT_EQ(form().input().value("authCode")->text(), code);
     }
-    titles.sort();
-    EXPECT_EQ(titles,
-              QStringList({"プロキシサーバー設定", "プロキシサーバー設定", "認証コード生成", "認証コード生成"}));
+    EXPECT_EQ(alert->messages().size(), 2u);
+}
+
+TEST_F(SettingViewTest, ProxyWindowSavesAllFourAsTypedOnlyAfterAPassingCheck) {
+    showAndLoad();
+    Texts saved = proxyTexts("old.local", "3128", "olduser", "oldpass");
+    for (const auto& [key, text] : saved)
+        store->setObjectForKey(text.toStdString(), key.toStdString());
+    // Each pair half filled the other way round, so that fields passed to the check in the wrong place show.
+    const std::tuple<Texts, const char*, const char*> steps[] = {
+        {proxyTexts("", "8080", "", ""), "ok", "アドレスを入力して下さい"},
+        {proxyTexts("h", "1", "", "secret"), "ok", "ユーザー名を入力して下さい"},
+        {proxyTexts("h", "1", "u", "p"), "cancel", nullptr},
+        {proxyTexts(" proxy.local", "8o8o ", "", ""), "ok", nullptr},
+        {proxyTexts("", "", "user", "pass word"), "ok", nullptr}};
+    for (const auto& [typed, button, refusal] : steps) {
+        press("proxy");
+        ZUMContainerView& proxyForm = shownForm("プロキシサーバー設定");
+        expectControlsInside(proxyForm);
+        EXPECT_EQ(texts(proxyForm), saved);
+        fill(proxyForm, typed);
+        proxyForm.button().value(button)->click();
+        EXPECT_EQ(proxyForm.isVisible(), refusal != nullptr);
+        if (refusal) {
+            EXPECT_EQ(alert->messages().back(), refusal);
+            proxyForm.window()->close();
+        } else if (button == std::string("ok")) {
+            saved = typed;
+        }
+        Texts stored;
+        for (const auto& [key, text] : saved)
+            stored[key] = QString::fromStdString(store->stringForKey(key.toStdString()).value_or("<none>"));
+        EXPECT_EQ(stored, saved);
+    }
+    EXPECT_EQ(alert->messages().size(), 2u);
 }
 
 } // namespace

@@ -25,14 +25,11 @@ inline bool pollUntil(const std::function<bool()>& condition, std::chrono::milli
 }
 
 // A child process that is killed when the object goes, and also when the test process dies (a time-out's SIGKILL).
+// Its chatter is not the test's output: only a child whose output the test reads keeps its standard output.
 class ChildProcess final : public QProcess {
 public:
-    // Its chatter is not the test's output; only a child whose output the test reads keeps its standard output.
     explicit ChildProcess(const QStringList& command, const QStringList& environment = {}, bool readOutput = false) {
-        QProcessEnvironment all = QProcessEnvironment::systemEnvironment();
-        for (const QString& entry : environment)
-            all.insert(entry.section('=', 0, 0), entry.section('=', 1));
-        setProcessEnvironment(all);
+        setEnvironment(QProcess::systemEnvironment() + environment); // the later of two settings wins
         setStandardErrorFile(QProcess::nullDevice());
         if (!readOutput)
             setStandardOutputFile(QProcess::nullDevice());
@@ -64,16 +61,14 @@ public:
     QDBusConnection connection() const { return m_connection; }
 
 private:
-    static int next() {
-        static std::atomic<int> count{0};
-        return ++count;
-    }
-
     ChildProcess m_daemon{{"/usr/bin/dbus-daemon", "--config-file=/usr/share/dbus-1/session.conf",
                            "--address=unix:tmpdir=/tmp", "--nofork", "--print-address"},
                           {},
                           true};
-    const QString m_name = QStringLiteral("stampo-test-bus-%1").arg(next());
+    const QString m_name = [] {
+        static std::atomic<int> count{0};
+        return QStringLiteral("stampo-test-bus-%1").arg(++count);
+    }();
     QString m_address;
     QDBusConnection m_connection{QString()};
 };
@@ -82,19 +77,17 @@ private:
 // the test emits the manager's signals through the mock.
 class LogindMock final {
 public:
-    static inline const QString service = QStringLiteral("org.freedesktop.login1");
-    static inline const QString path = QStringLiteral("/org/freedesktop/login1");
-    static inline const QString manager = QStringLiteral("org.freedesktop.login1.Manager");
-
     // Waits until the mock owns logind's name; running() tells whether it did.
     explicit LogindMock(const PrivateBus& bus)
         : m_bus(bus.connection())
         , m_process({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"},
                     {"DBUS_SYSTEM_BUS_ADDRESS=" + bus.address()}) {
-        pollUntil([this] { return !m_process.running() || registered(); });
+        pollUntil([this] { return !m_process.running() || running(); });
     }
 
-    bool running() const { return m_process.running() && registered(); }
+    bool running() const {
+        return m_process.running() && m_bus.isConnected() && m_bus.interface()->isServiceRegistered(service);
+    }
 
     // The inhibitor locks logind holds, in the order taken, each as what, who, why and mode.
     QList<QStringList> inhibitors() const {
@@ -124,7 +117,9 @@ public:
     }
 
 private:
-    bool registered() const { return m_bus.isConnected() && m_bus.interface()->isServiceRegistered(service); }
+    static inline const QString service = QStringLiteral("org.freedesktop.login1");
+    static inline const QString path = QStringLiteral("/org/freedesktop/login1");
+    static inline const QString manager = QStringLiteral("org.freedesktop.login1.Manager");
 
     const QDBusConnection m_bus;
     ChildProcess m_process;
