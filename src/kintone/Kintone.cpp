@@ -166,7 +166,7 @@ std::string Kintone::usersPrefix(const std::string& subDomain, const std::string
 }
 
 std::optional<Kintone::Json> Kintone::parseAnswer(std::string_view text) {
-    if (nestsDeeperThan(text, Kintone::maxAnswerDepth))
+    if (nestsDeeperThan(text, maxAnswerDepth))
         return std::nullopt;
     std::optional<Json> parsed(Json::parse(text.begin(), text.end(), nullptr, false));
     if (parsed->is_discarded())
@@ -386,14 +386,14 @@ void Kintone::readCursorPages(const std::string& cursorAddress, const std::strin
 
 void Kintone::readCursorPage(const std::string& url, const std::string& authCode, std::shared_ptr<Session> session,
                              std::shared_ptr<CursorPages> pages) const {
-    const bool started = session->start(
-        readRequest(url, authCode), [client = *this, url, authCode, session, pages](const HttpResponse& r) {
-            if (r.curlCode != 0 || r.status != 200)
-                return pages->fail(interpret(r).problem.value_or(ErrorTexts::httpStatus(r.status)), causeOf(r));
-            // The next page is asked for before this one is built.
-            if (pages->take(r.body) == CursorPages::Next::Page)
-                client.readCursorPage(url, authCode, session, pages);
-        });
+    const bool started = session->start(readRequest(url, authCode),
+                                        [client = *this, url, authCode, session, pages](const HttpResponse& r) {
+                                            if (r.curlCode != 0 || r.status != 200)
+                                                return pages->fail(*interpret(r).problem, causeOf(r));
+                                            // The next page is asked for before this one is built.
+                                            if (pages->take(r.body) == CursorPages::Next::Page)
+                                                client.readCursorPage(url, authCode, session, pages);
+                                        });
     if (!started)
         pages->fail(ErrorTexts::cannotStart(), FailureCause::NotSent);
 }
