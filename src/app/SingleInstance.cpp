@@ -3,23 +3,42 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QFile>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
 #include <algorithm>
+#include <cstring>
+#include <optional>
 
 namespace stampo {
 
 namespace {
 
-constexpr char knockMessage = '!';
-
 // Short enough for a socket path, distinct per settings file.
 QString baseName(const QString& settingsFile) {
     const QByteArray digest = QCryptographicHash::hash(settingsFile.toUtf8(), QCryptographicHash::Sha256);
     return QStringLiteral("stampo-") + QString::fromLatin1(digest.toHex().left(16));
+}
+
+// None when the path is too long for a socket address.
+std::optional<sockaddr_un> socketAddress(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    sockaddr_un address{};
+    if (static_cast<std::size_t>(native.size()) >= sizeof address.sun_path)
+        return std::nullopt;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, native.constData(), static_cast<std::size_t>(native.size()));
+    return address;
+}
+
+const sockaddr* asSocketAddress(const sockaddr_un& address) {
+    return reinterpret_cast<const sockaddr*>(&address);
 }
 
 } // namespace
@@ -32,41 +51,52 @@ SingleInstance::SingleInstance(const QString& directory, const QString& settings
     m_lock.setStaleLockTime(0);
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance() {
+    if (m_server.get() >= 0)
+        QFile::remove(m_socketPath);
+}
 
 bool SingleInstance::becomePrimary() {
     if (!m_lock.tryLock(0))
         return false;
+    // Without the socket this instance still runs; later launches then only fail to hand over.
+    const auto address = socketAddress(m_socketPath);
+    if (!address)
+        return true;
     // Whoever held the socket before us is gone (we hold the lock), so its socket file is stale.
-    QLocalServer::removeServer(m_socketPath);
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (socket->readAll().contains(knockMessage))
-                    emit knocked();
-                socket->disconnectFromServer();
-            });
+    QFile::remove(m_socketPath);
+    FileDescriptor server(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (server.get() < 0 || ::bind(server.get(), asSocketAddress(*address), sizeof *address) != 0)
+        return true;
+    // The directory is the user's own; the socket is too.
+    if (::chmod(address->sun_path, S_IRUSR | S_IWUSR) != 0 || ::listen(server.get(), SOMAXCONN) != 0) {
+        QFile::remove(m_socketPath);
+        return true;
+    }
+    m_server = std::move(server);
+    auto* notifier = new QSocketNotifier(m_server.get(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        for (;;) {
+            const FileDescriptor launch(::accept4(m_server.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (launch.get() < 0)
+                return;
+            emit knocked();
         }
     });
-    // Without the socket this instance still runs; later launches then only fail to hand over.
-    m_server->listen(m_socketPath);
     return true;
 }
 
 bool SingleInstance::knock(std::chrono::milliseconds timeout) const {
+    const auto address = socketAddress(m_socketPath);
+    if (!address)
+        return false;
     const QDeadlineTimer deadline(timeout);
-    // The running instance may still be starting (its lock is taken before its socket listens): try again
-    // until the deadline.
+    // The running instance may still be starting (its lock is taken before its socket listens): try again until
+    // the deadline. Non-blocking, so that a running instance that does not accept cannot hold this one.
     for (;;) {
-        QLocalSocket socket;
-        socket.connectToServer(m_socketPath);
-        if (socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
-            socket.write(&knockMessage, 1);
-            return socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime()));
-        }
+        const FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (socket.get() >= 0 && ::connect(socket.get(), asSocketAddress(*address), sizeof *address) == 0)
+            return true;
         if (deadline.hasExpired())
             return false;
         QThread::msleep(static_cast<unsigned long>(std::min<qint64>(50, deadline.remainingTime())));

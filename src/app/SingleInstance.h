@@ -1,17 +1,18 @@
 #pragma once
 
+#include "util/FileDescriptor.h"
+
 #include <QLockFile>
 #include <QObject>
 #include <QString>
 
 #include <chrono>
 
-class QLocalServer;
-
 namespace stampo {
 
-// Keeps one running instance per settings file (so per user): the first one holds a lock file and listens on a local
-// socket beside it; a later launch knocks on that socket, so the running instance can show itself, and then ends.
+// Keeps one running instance per settings file (so per user): the first one holds a lock file and listens on a Unix
+// socket beside it; a later launch knocks on that socket (connecting is the knock), so the running instance can show
+// itself, and then ends. Plain sockets rather than QtNetwork, whose loading alone would cost every start about 2 ms.
 class SingleInstance final : public QObject {
     Q_OBJECT
 public:
@@ -36,7 +37,7 @@ signals:
 private:
     const QString m_socketPath;
     QLockFile m_lock;
-    QLocalServer* m_server = nullptr;
+    FileDescriptor m_server{-1};
 };
 
 } // namespace stampo
