@@ -13,7 +13,7 @@ namespace stampo {
 
 // The pages of one cursor read. A page answer is only checked on the session's thread, which can then ask for the
 // next page at once; the page's records are built into the list on a thread of their own meanwhile, in page order.
-// So building a page, which costs about as much as a tenth of a round trip, overlaps the next page's round trip.
+// So building a page (parsing 500 records) overlaps the next page's round trip instead of adding to it.
 class CursorPages final : public std::enable_shared_from_this<CursorPages> {
 public:
     using Json = Kintone::Json;
