@@ -6,6 +6,8 @@
 #include "kintone/Transport.h"
 #include "widgets/Alert.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <deque>
 
@@ -30,24 +32,58 @@ public:
     int shown = 0;
 };
 
+// Takes the next answer off `answers`; no answer once they have run out.
+stampo::HttpResponse nextAnswer(std::string_view& answers) {
+    stampo::HttpResponse response;
+    if (answers.empty()) {
+        response.curlCode = CURLE_COULDNT_CONNECT;
+        return response;
+    }
+    const std::string_view line = answers.substr(0, answers.find('\n'));
+    answers.remove_prefix(std::min(answers.size(), line.size() + 1));
+    // Without a number the status stays 0.
+    const auto end = std::from_chars(line.data(), line.data() + line.size(), response.status).ptr;
+    response.body = line.substr(std::min(line.size(), static_cast<std::size_t>(end - line.data()) + 1));
+    return response;
+}
+
+// What reading records through a cursor must come to, worked out page by page from each answer's parsed form: the
+// records of all pages, or null when the read fails. None when the cursor's name is more than letters, digits and
+// dashes, which the client may refuse as unfit for an address.
+std::optional<Json> cursorRecords(std::string_view answers) {
+    const stampo::HttpResponse created = nextAnswer(answers);
+    const auto cursor = Kintone::parseAnswer(created.body);
+    if (created.curlCode != 0 || created.status != 200 || !cursor || !cursor->is_object() ||
+        !cursor->value("id", Json()).is_string())
+        return Json();
+    const std::string id = cursor->value("id", "");
+    if (id.empty() || !std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isalnum(c) || c == '-'; }))
+        return std::nullopt;
+    Json records = Json::array();
+    for (;;) {
+        const stampo::HttpResponse answer = nextAnswer(answers);
+        auto page = Kintone::parseAnswer(answer.body);
+        if (answer.curlCode != 0 || answer.status != 200 || !page || !page->is_object())
+            return Json();
+        const Json next = page->value("next", Json());
+        Json& list = (*page)["records"];
+        if (!next.is_boolean() || !list.is_array() || (next.get<bool>() && list.empty()))
+            return Json();
+        for (Json& item : list)
+            records.push_back(std::move(item));
+        if (!next.get<bool>())
+            return records;
+    }
+}
+
 class ScriptedTransport final : public stampo::Transport {
 public:
     ScriptedTransport()
         : Transport(deferredThreads()) {}
 
     stampo::HttpResponse perform(CURL*, const stampo::HttpRequest&, const stampo::ProxySettings&) const override {
-        stampo::HttpResponse response;
         unanswered = answers.empty();
-        if (unanswered) {
-            response.curlCode = CURLE_COULDNT_CONNECT;
-            return response;
-        }
-        const std::string_view line = answers.substr(0, answers.find('\n'));
-        answers.remove_prefix(std::min(answers.size(), line.size() + 1));
-        // Without a number the status stays 0.
-        const auto end = std::from_chars(line.data(), line.data() + line.size(), response.status).ptr;
-        response.body = line.substr(std::min(line.size(), static_cast<std::size_t>(end - line.data()) + 1));
-        return response;
+        return nextAnswer(answers);
     }
 
     mutable std::string_view answers;
@@ -75,7 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const auto firstLineEnd = input.find('\n');
-    transport->answers = firstLineEnd == std::string_view::npos ? std::string_view() : input.substr(firstLineEnd + 1);
+    const std::string_view answers =
+        firstLineEnd == std::string_view::npos ? std::string_view() : input.substr(firstLineEnd + 1);
+    transport->answers = answers;
     alert->shown = 0;
 
     int successes = 0, failures = 0;
@@ -111,5 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(kind <= 2 ? result.is_object() : result.is_array());
     if (kind == 1 && failures == 1)
         require(cause == (transport->unanswered ? Kintone::FailureCause::NoAnswer : Kintone::FailureCause::Refused));
+    // Pages are judged before they are built: the verdict must be the built form's.
+    if (const auto expected = kind == 4 ? cursorRecords(answers) : std::nullopt)
+        require(expected->is_null() ? failures == 1 : successes == 1 && result == *expected);
     return 0;
 }
