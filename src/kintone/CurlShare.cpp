@@ -2,9 +2,10 @@
 
 namespace stampo {
 
+// A share handle exists only once libcurl has been loaded.
 CurlShare::~CurlShare() {
     if (m_share)
-        m_curl->shareCleanup(m_share);
+        CurlLibrary::instance()->shareCleanup(m_share);
 }
 
 CURLSH* CurlShare::handle(const CurlLibrary& curl) {
@@ -17,7 +18,6 @@ CURLSH* CurlShare::handle(const CurlLibrary& curl) {
         curl.shareSetopt(share, CURLSHOPT_USERDATA, this);
         curl.shareSetopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
         curl.shareSetopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-        m_curl = &curl;
         m_share = share;
     });
     return m_share;

@@ -26,7 +26,6 @@ private:
 
     std::once_flag m_made;
     CURLSH* m_share = nullptr;
-    const CurlLibrary* m_curl = nullptr;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> m_locks;
 };
 
