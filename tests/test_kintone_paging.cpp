@@ -82,10 +82,23 @@ TEST_F(PagingTest, RecordsAreReadThroughOneCursorOnOneSessionWholeAndInOrder) {
 
 // The next page is asked for before a page is built, yet each page is judged as its built form would be: by its own
 // top-level members (the last of repeated ones); a cursor that promises more must deliver some. The third page, where
-// asked for, is the cursor's real second one.
+// asked for, is the cursor's real second one. The read ends on the session's thread, the first one it starts.
 TEST_F(PagingTest, CursorPagesAreTakenAsTheirParsedFormSays) {
     for (int i = 1; i <= 600; ++i)
         sim.addRecord(employees, Json{{"社員番号", {{"value", std::to_string(i)}}}});
+    std::mutex mutex;
+    std::vector<std::thread::id> started;
+    TransportOptions options = transportOptions();
+    options.startThread = [&, start = workers.starter()](std::function<void()> work) {
+        return start([&, work = std::move(work)] {
+            {
+                std::lock_guard lock(mutex);
+                started.push_back(std::this_thread::get_id());
+            }
+            work();
+        });
+    };
+    const Kintone client = makeClient(options);
     const std::string unexpected = ErrorTexts::unexpectedAnswer();
     const std::string unreadable = ErrorTexts::unreadableAnswer(200);
     const std::string deep = std::string(64, '[') + std::string(64, ']');
@@ -116,6 +129,7 @@ TEST_F(PagingTest, CursorPagesAreTakenAsTheirParsedFormSays) {
         settle(outcome, alertsBefore + (c.alert.empty() ? 0 : 1));
         ASSERT_TRUE(workers.waitIdle(std::chrono::seconds(10)));
         EXPECT_EQ(outcome.successes() + outcome.failures(), 1);
+        EXPECT_EQ(outcome.thread(), std::exchange(started, {}).at(0));
         if (c.alert.empty()) {
             const Json read = outcome.result();
             ASSERT_EQ(read.size(), c.read);

@@ -102,43 +102,65 @@ CursorPages::Next CursorPages::take(std::string body) {
         fail(ErrorTexts::unexpectedAnswer(), Kintone::FailureCause::Refused);
         return Next::None;
     }
-    bool startBuilder = false;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_ended)
-            return Next::None;
-        m_pages.push_back({std::move(body), !*next});
-        startBuilder = !m_building;
-        m_building = true;
-    }
-    if (startBuilder && !m_startThread([self = shared_from_this()] { self->buildPages(); })) {
-        fail(ErrorTexts::cannotStart(), Kintone::FailureCause::NotSent);
+    std::unique_lock lock(m_mutex);
+    if (m_unreadable) {
+        lock.unlock();
+        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Refused);
         return Next::None;
     }
-    return *next ? Next::Page : Next::None;
+    if (*next) {
+        m_waiting.push_back(std::move(body));
+        const bool startBuilder = !std::exchange(m_builderRunning, true);
+        lock.unlock();
+        if (startBuilder && !m_startThread([self = shared_from_this()] { self->buildPages(); })) {
+            fail(ErrorTexts::cannotStart(), Kintone::FailureCause::NotSent);
+            return Next::None;
+        }
+        return Next::Page;
+    }
+    // The pages the builder has not taken yet are built here rather than waited for.
+    while (buildNext(lock))
+        continue;
+    const bool readable = !m_unreadable;
+    lock.unlock();
+    if (!readable || !build(body))
+        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Refused);
+    else if (end() && m_success)
+        m_success(*m_records);
+    return Next::None;
 }
 
 void CursorPages::buildPages() {
-    for (;;) {
-        Page page;
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_pages.empty() || m_ended) {
-                m_building = false;
-                return;
-            }
-            page = std::move(m_pages.front());
-            m_pages.pop_front();
-        }
-        // The scan has checked what this could refuse.
-        std::optional<Json> answer = Kintone::parseAnswer(page.body);
-        if (!answer)
-            return fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Refused);
-        for (Json& record : (*answer)["records"])
-            m_records->push_back(std::move(record));
-        if (page.last && end() && m_success)
-            m_success(*m_records);
-    }
+    std::unique_lock lock(m_mutex);
+    while (!m_ended && buildNext(lock))
+        continue;
+    m_builderRunning = false;
+}
+
+bool CursorPages::buildNext(std::unique_lock<std::mutex>& lock) {
+    m_built.wait(lock, [this] { return !m_busy; });
+    if (m_waiting.empty())
+        return false;
+    const std::string body = std::move(m_waiting.front());
+    m_waiting.pop_front();
+    m_busy = true;
+    lock.unlock();
+    const bool built = build(body);
+    lock.lock();
+    m_busy = false;
+    m_unreadable = m_unreadable || !built;
+    m_built.notify_all();
+    return true;
+}
+
+bool CursorPages::build(const std::string& body) {
+    // The scan has checked what this could refuse.
+    std::optional<Json> answer = Kintone::parseAnswer(body);
+    if (!answer)
+        return false;
+    for (Json& record : (*answer)["records"])
+        m_records->push_back(std::move(record));
+    return true;
 }
 
 void CursorPages::fail(const std::string& message, Kintone::FailureCause cause) {

@@ -20,7 +20,7 @@ class Session;
 class Transport;
 
 // The client of kintone's REST interface. Every operation returns at once; its request runs on a worker
-// thread of its own, and exactly one of the two continuations is called, on a worker thread. Failures are shown
+// thread of its own, and exactly one of the two continuations is called, on that thread. Failures are shown
 // to the user by the client itself (an alert queued on the main queue) before failure is called.
 // The client keeps no state between requests: connection data is passed to every operation anew.
 class Kintone final {
