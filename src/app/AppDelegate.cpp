@@ -86,7 +86,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_settingWindow = std::make_unique<FormWindow>(
         new SettingView(m_store, m_kintone, m_mainQueue, m_alert, m_notifications), "Kintone設定", false);
     SettingsKeys::seed(*m_store);
-    if (m_store->stringForKey("subDomain").value_or("").empty()) {
+    if (!isConfigured()) {
         m_alert->show(unconfiguredMessage);
         m_settingWindow->present();
     } else {
@@ -128,8 +128,12 @@ void AppDelegate::observe() {
         Qt::DirectConnection);
 }
 
+bool AppDelegate::isConfigured() const {
+    return !m_store->stringForKey("subDomain").value_or("").empty();
+}
+
 bool AppDelegate::requireConfigured() const {
-    if (!m_store->stringForKey("subDomain").value_or("").empty())
+    if (isConfigured())
         return true;
     m_alert->show(unconfiguredMessage);
     return false;
@@ -156,7 +160,7 @@ void AppDelegate::setting() {
 }
 
 void AppDelegate::reopen() {
-    if (m_store->stringForKey("subDomain").value_or("").empty())
+    if (!isConfigured())
         m_settingWindow->present();
     else if (m_attendance->recordno().empty())
         m_attendWindow->present();

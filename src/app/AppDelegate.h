@@ -53,7 +53,9 @@ public:
 private:
     void buildMenu();
     void observe();
-    // False, after the alert, when no kintone subdomain is stored: the commands need one.
+    // Whether a kintone subdomain is stored: nothing can be sent without one.
+    bool isConfigured() const;
+    // False, after the alert, when not configured.
     bool requireConfigured() const;
 
     const std::shared_ptr<SettingsStore> m_store;

@@ -21,8 +21,6 @@ namespace {
 constexpr mode_t privateFileMode = 0600;
 constexpr mode_t privateDirectoryMode = 0700;
 
-// QSettings(IniFormat, UserScope, "Stampo", "Stampo") would name the file Stampo.ini; the established name is the
-// NativeFormat one, which on Unix is the same INI syntax. An explicit file also keeps out the system-wide fallbacks.
 std::filesystem::path localPath(const QString& fileName) {
     return QFile::encodeName(fileName).toStdString();
 }
@@ -87,6 +85,8 @@ std::string textOf(const QVariant& value) {
 
 } // namespace
 
+// QSettings(IniFormat, UserScope, "Stampo", "Stampo") would name the file Stampo.ini; the established name is the
+// NativeFormat one, which on Unix is the same INI syntax. An explicit file also keeps out the system-wide fallbacks.
 QString QSettingsStore::defaultFileName() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/Stampo/Stampo.conf");
