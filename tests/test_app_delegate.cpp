@@ -8,6 +8,7 @@
 #include "support/LogindMock.h"
 #include "widgets/FormWindow.h"
 #include "widgets/Notifications.h"
+#include "widgets/ZUMContainerView.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -154,6 +155,28 @@ TEST_F(AppDelegateTest, CommandsBringUpTheirWindowEndTheWorkingDayOrRefuseWithTh
         EXPECT_EQ(sim.requests("PUT", recordPath).size(), ends ? 1u : 0u);
         EXPECT_TRUE(c.window || sim.requests().size() == (ends ? 1u : 0u));
         EXPECT_EQ(app->delegate.attendance().recordno(), ends ? "" : recordno);
+    }
+}
+
+TEST_F(AppDelegateTest, AnEmployeeWindowOnScreenLoadsItsListAfreshWheneverItIsShownAgain) {
+    const auto app = launch(true);
+    const ZUMComboBox& employees =
+        *app->delegate.attendWindow()->controller()->container()->combobox().value("keepUser");
+    const auto firstCode = [&] { return employees.datasource().value(1).value("code").toString(); };
+    ASSERT_EQ(firstCode(), "sato");
+    // The settings saved with a lookup employee field, then "勤務開始" after going back to the users, the window
+    // staying on screen throughout.
+    const std::tuple<std::function<void()>, const char*, const char*> showings[] = {
+        {[&] { emit app->notifications.didStampoSetting(); }, "NUMBER", "1005"},
+        {[&] { app->delegate.menu()->actions().at(0)->trigger(); }, "USER_SELECT", "sato"}};
+    app->store->setObjectForKey("employeeNo", "fieldUser");
+    app->store->setObjectForKey("氏名", "fieldUserDisplay");
+    for (const auto& [show, type, expected] : showings) {
+        SCOPED_TRACE(type);
+        ASSERT_TRUE(app->delegate.attendWindow()->isVisible());
+        app->store->setObjectForKey(type, "fieldUserType");
+        show();
+        EXPECT_TRUE(processEventsUntil([&] { return firstCode() == expected; })) << firstCode().toStdString();
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QTemporaryDir>
+#include <QWindow>
 
 #include <map>
 #include <tuple>
@@ -86,6 +87,11 @@ protected:
         }
         ASSERT_EQ(combo.currentIndex(), index) << code.toStdString();
     }
+    // A window the form opened: above the settings window, with the keyboard in its first input.
+    void expectOpenedAboveWithFocusIn(const ZUMContainerView& opened, const char* firstInput) const {
+        EXPECT_EQ(opened.window()->windowHandle()->transientParent(), window->windowHandle());
+        EXPECT_EQ(opened.window()->focusWidget(), opened.findChild<QWidget*>(firstInput)) << firstInput;
+    }
     static Json sample(int app) { return kintonesim::sampleData()["apps"][std::to_string(app)]["properties"]; }
     // The form of a window on screen titled `title`.
     static ZUMContainerView& shownForm(const QString& title) {
@@ -130,13 +136,14 @@ TEST_F(SettingViewTest, RowsHoldTheirCaptionsAndControlsSideBySideWithinTheForm)
     EXPECT_EQ(rows, expected);
     expectControlsInside(form());
     EXPECT_EQ(box("topLevelDomain").currentText() + box("topLevelDomain").itemText(1), ".com/.cn/");
+    EXPECT_EQ(form().input().value("authCode")->echoMode(), QLineEdit::Password) << "it holds the password";
 }
 
 TEST_F(SettingViewTest, OkChecksInOrderThenSavesEachKindOfEmployeeAndPostsOncePerSave) {
     for (const char* key : {"subDomain", "authCode", "appID"})
         store->setObjectForKey("", key);
     window->present();
-    const std::string before = stored();
+    std::string before = stored();
     std::vector<std::string> alerts;
     // "OK", and the retrieval too while it lacks a connection input, alert `message` and change nothing.
     const auto refused = [&](const char* message, bool retrievalToo) {
@@ -166,6 +173,10 @@ TEST_F(SettingViewTest, OkChecksInOrderThenSavesEachKindOfEmployeeAndPostsOncePe
     ASSERT_TRUE(processEventsUntil([&] { return namesShown(); }));
     refused("従業員名フィールドを選択して下さい", false);
     choose("fieldUserDisplay", "氏名");
+    // Choosing the same employee field again keeps the name chosen for it.
+    emit box("fieldUser").activated(box("fieldUser").currentIndex());
+    ASSERT_TRUE(waitSettled(workers));
+    EXPECT_EQ(box("fieldUserDisplay").selectedValue("code"), "氏名");
     press("ok");
     EXPECT_EQ(stored(), "subDomain=example; topLevelDomain=com; authCode=dXNlcjpwYXNzd29yZA==; appID=1; fieldIn=start; "
                         "fieldInType=DATETIME; fieldOut=end; fieldOutType=DATETIME; fieldUser=employeeNo; "
@@ -176,11 +187,19 @@ TEST_F(SettingViewTest, OkChecksInOrderThenSavesEachKindOfEmployeeAndPostsOncePe
     showAndLoad();
     choose("fieldUser", "employee");
     ASSERT_TRUE(processEventsUntil([&] { return !namesShown(); }));
-    type("subDomain", "  ");
+    // Only a host label makes kintone's address; blanks are not trimmed away.
+    before = stored();
+    for (const char* subdomain : {"  ", "evil.example/#", " example", "ｅｘａｍｐｌｅ",
+                                  "a123456789b123456789c123456789d123456789e123456789f123456789xyzw"}) {
+        type("subDomain", subdomain);
+        refused("サブドメインが正しくありません", false);
+    }
+    type("subDomain", "Example-2");
     press("ok");
-    EXPECT_EQ(stored(), "subDomain=  ; topLevelDomain=com; authCode=dXNlcjpwYXNzd29yZA==; appID=1; fieldIn=start; "
-                        "fieldInType=DATETIME; fieldOut=end; fieldOutType=DATETIME; fieldUser=employee; "
-                        "fieldUserType=USER_SELECT; fieldUserDisplay=");
+    EXPECT_EQ(stored(),
+              "subDomain=Example-2; topLevelDomain=com; authCode=dXNlcjpwYXNzd29yZA==; appID=1; fieldIn=start; "
+              "fieldInType=DATETIME; fieldOut=end; fieldOutType=DATETIME; fieldUser=employee; "
+              "fieldUserType=USER_SELECT; fieldUserDisplay=");
     EXPECT_EQ(alert->messages(), alerts);
     EXPECT_EQ(posts, 2);
     EXPECT_FALSE(window->isVisible());
@@ -219,7 +238,7 @@ TEST_F(SettingViewTest, ShowingFetchesFromTheStoredRegionAndSelectsTheLastEntryW
     EXPECT_EQ(alert->messages(), std::vector<std::string>{"退勤日時フィールドを選択して下さい"});
 }
 
-TEST_F(SettingViewTest, FailingNameSourceLeavesTheBoxesAsTheyWere) {
+TEST_F(SettingViewTest, FailingNameSourceLeavesTheBoxesAsTheyWereAndTheEmployeeFieldChoosable) {
     showAndLoad();
     window->close();
     store->setObjectForKey("employeeNo", "fieldUser");
@@ -233,6 +252,9 @@ TEST_F(SettingViewTest, FailingNameSourceLeavesTheBoxesAsTheyWere) {
     EXPECT_EQ(box("fieldOut").selectedValue("code"), "end");
     EXPECT_EQ(box("fieldUser").selectedValue("code"), "employee");
     EXPECT_FALSE(namesShown());
+    sim.clearFaults();
+    choose("fieldUser", "employeeNo");
+    EXPECT_TRUE(processEventsUntil([&] { return namesShown(); })) << "the failed retrieval still counts as loading";
 }
 
 TEST_F(SettingViewTest, PostedCodeAndCancelStoreNothingAndTheNextShowingReloadsIgnoringEmployeeChoicesMeanwhile) {
@@ -250,6 +272,7 @@ TEST_F(SettingViewTest, PostedCodeAndCancelStoreNothingAndTheNextShowingReloadsI
     EXPECT_EQ(stored(), before);
     window->present();
     ASSERT_TRUE(view().loading());
+    EXPECT_TRUE(processEventsUntil([&] { return QApplication::focusWidget() == form().input().value("subDomain"); }));
     choose("fieldUser", "employeeNo");
     ASSERT_TRUE(waitSettled(workers)); // a fetch the choice started would have been answered too
     EXPECT_FALSE(view().loading());
@@ -268,6 +291,7 @@ TEST_F(SettingViewTest, EachPressOpensAnotherAuthWindowWhichNeedsALoginNameAndWh
     const std::pair<const char*, const char*> cases[] = {{"cancel", authCode}, {"ok", "dXNlcjpwYTpzcw=="}};
     for (const auto& [button, code] : cases) {
         ZUMContainerView& auth = shownForm("認証コード生成");
+        expectOpenedAboveWithFocusIn(auth, "loginName");
         expectControlsInside(auth);
         fill(auth, {{"loginName", ""}, {"loginPassword", "ss"}});
         auth.button().value("ok")->click();
@@ -296,6 +320,7 @@ TEST_F(SettingViewTest, ProxyWindowSavesAllFourAsTypedOnlyAfterAPassingCheck) {
     for (const auto& [typed, button, refusal] : steps) {
         press("proxy");
         ZUMContainerView& proxyForm = shownForm("プロキシサーバー設定");
+        expectOpenedAboveWithFocusIn(proxyForm, "proxyHost");
         expectControlsInside(proxyForm);
         EXPECT_EQ(texts(proxyForm), saved);
         fill(proxyForm, typed);

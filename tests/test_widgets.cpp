@@ -5,10 +5,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,7 @@
 namespace {
 
 using namespace stampo;
+using stampo::test::processEventsUntil;
 
 TEST(Form, PlacesEachKindCentredInItsRowAndComboboxReadsTheSelectedEntry) {
     ZUMContainerView form;
@@ -56,7 +59,7 @@ TEST(Form, PlacesEachKindCentredInItsRowAndComboboxReadsTheSelectedEntry) {
     }
 }
 
-// Records what FormWindow asks of its view controller.
+// Records what FormWindow asks of its view controller; its form has two inputs and the buttons "ok" and "cancel".
 class Probe final : public ViewController {
 public:
     using ViewController::closeWindow;
@@ -65,36 +68,69 @@ public:
         makeContainer(275)->resize(275, 120);
         calls << "loadView";
     }
-    void viewDidLoad() override { calls << "viewDidLoad"; }
+    void viewDidLoad() override {
+        QWidget* row = container()->addRow(10, 30);
+        container()->addCaption(row, "firstCaption", "ログイン名", 0);
+        container()->addInput(row, "first", 80, 60);
+        container()->addInput(row, "second", 150, 60);
+        row = container()->addRow(40, 30);
+        for (const char* name : {"ok", "cancel"})
+            connect(container()->addButton(row, name, name, name[0] == 'o' ? 0 : 130, 120), &QPushButton::clicked, this,
+                    [this, name] { calls << name; });
+        calls << "viewDidLoad";
+    }
     void viewDidAppear() override { calls << "viewDidAppear"; }
 
     QStringList calls;
 };
 
-TEST(FormWindow, BuildsOnceFixedAboveOthersAndAppearsCentredAtEveryShowing) {
+void press(QWidget* target, int key) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+}
+
+TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingAndTakesEnterAndEscape) {
     auto* probe = new Probe; // the window takes it as its child
     FormWindow window(probe, "勤務開始", false);
     EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     EXPECT_EQ(window.minimumSize(), QSize(275, 120));
     EXPECT_EQ(window.maximumSize(), QSize(275, 120));
     window.present();
     EXPECT_TRUE(probe->isVisible());
     EXPECT_LE((window.frameGeometry().center() - window.screen()->availableGeometry().center()).manhattanLength(), 2);
-    window.present(); // already shown: no new appearance
-    probe->closeWindow();
+    ZUMTextField* first = probe->container()->input().value("first");
+    ASSERT_TRUE(processEventsUntil([&] { return QApplication::focusWidget() == first; }));
+
+    // Enter in an input runs "ok", Enter on a button runs that button, Escape closes like "cancel".
+    probe->container()->input().value("second")->setFocus();
+    press(QApplication::focusWidget(), Qt::Key_Return);
+    probe->container()->button().value("cancel")->setFocus();
+    press(QApplication::focusWidget(), Qt::Key_Enter);
+    EXPECT_TRUE(window.isVisible());
+    press(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
+
     window.present();
-    EXPECT_EQ(probe->calls, QStringList({"loadView", "viewDidLoad", "viewDidAppear", "viewDidAppear"}));
+    window.present(); // on screen already: the form appears again all the same
+    EXPECT_EQ(probe->calls, QStringList({"loadView", "viewDidLoad", "viewDidAppear", "ok", "cancel", "viewDidAppear",
+                                         "viewDidAppear"}));
+    EXPECT_TRUE(processEventsUntil([&] { return QApplication::focusWidget() == first; }));
 
     const QPointer<Probe> freed = new Probe;
-    const QPointer<FormWindow> freeing = new FormWindow(freed, "認証コード生成", true);
+    const QPointer<FormWindow> freeing = new FormWindow(freed, "認証コード生成", true, &window);
     freeing->present();
+    EXPECT_EQ(freeing->windowHandle()->transientParent(), window.windowHandle()) << "stays above what opened it";
     freed->closeWindow();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(freeing.isNull() && freed.isNull()) << "delete on close";
 }
 
-TEST(MessageBoxAlert, AlertsAskedWhileOneIsOpenFollowOneAnother) {
+TEST(MessageBoxAlert, AlertsAskedWhileOneIsOpenFollowOneAnotherAboveTheActiveFormWithTheKeyboard) {
+    FormWindow form(new Probe, "Kintone設定", false);
+    form.present();
+    ASSERT_TRUE(processEventsUntil([&] { return QApplication::activeWindow() == &form; }));
     MessageBoxAlert alert;
     int asked = 1;
     const auto ask = [&](const char* message) {
@@ -125,6 +161,14 @@ TEST(MessageBoxAlert, AlertsAskedWhileOneIsOpenFollowOneAnother) {
         EXPECT_EQ(box->buttons().size(), 1);
         EXPECT_EQ(box->textFormat(), Qt::PlainText);
         EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
+        // Above the form it blocks, whatever the window manager does with transients, and with the keyboard. The
+        // first belongs to the active form; the later ones open when no window is active yet.
+        EXPECT_TRUE(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        if (seen.isEmpty()) {
+            EXPECT_EQ(box->windowHandle()->transientParent(), form.windowHandle());
+        }
+        if (QApplication::activeWindow() != box)
+            return;
         seen << box->text();
         box->button(QMessageBox::Ok)->click();
     });
@@ -133,6 +177,7 @@ TEST(MessageBoxAlert, AlertsAskedWhileOneIsOpenFollowOneAnother) {
     alert.show("Kintone設定が未登録です");
     EXPECT_EQ(seen, QStringList({"Kintone設定が未登録です", "送信完了", "<b>勤務終了</b> & 送信"}));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    form.close();
 }
 
 } // namespace

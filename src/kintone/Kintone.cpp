@@ -54,14 +54,6 @@ bool nestsDeeperThan(std::string_view text, int limit) {
     return false;
 }
 
-bool isHostLabel(const std::string& text) {
-    if (text.empty() || text.size() > 63)
-        return false;
-    return std::all_of(text.begin(), text.end(), [](unsigned char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-    });
-}
-
 bool isRegion(const std::string& text) {
     return text == "com" || text == "cn";
 }
@@ -80,7 +72,7 @@ bool isAddressSafe(const std::string& text) {
 }
 
 std::optional<std::string> addressProblem(const std::string& subDomain, const std::string& topLevelDomain) {
-    if (!isHostLabel(subDomain))
+    if (!Kintone::isHostLabel(subDomain))
         return ErrorTexts::invalidSubdomain();
     if (!isRegion(topLevelDomain))
         return ErrorTexts::invalidRegion();
@@ -148,6 +140,14 @@ void appendAll(Json& list, Json& page) {
 }
 
 } // namespace
+
+bool Kintone::isHostLabel(const std::string& text) {
+    if (text.empty() || text.size() > 63)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+    });
+}
 
 Kintone::Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert, TransportOptions options)
     : Kintone(std::move(mainQueue), std::move(alert), std::make_shared<const Transport>(std::move(options))) {}

@@ -93,6 +93,8 @@ public:
                     std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> records,
                     Success success) const;
 
+    // Letters, digits and hyphens, 1 to 63 of them: a subdomain that keeps the address kintone's.
+    static bool isHostLabel(const std::string& text);
     // "https://SUBDOMAIN.cybozu.TLD"
     static std::string serviceBase(const std::string& subDomain, const std::string& topLevelDomain);
     // The users prefix getUsers takes: serviceBase + "/v1/users.json?offset="

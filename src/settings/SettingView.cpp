@@ -3,6 +3,7 @@
 #include "app/MainQueue.h"
 #include "app/SettingsKeys.h"
 #include "app/SettingsStore.h"
+#include "kintone/ErrorTexts.h"
 #include "settings/AuthView.h"
 #include "settings/FieldSorting.h"
 #include "settings/ProxyView.h"
@@ -106,9 +107,10 @@ void selectLast(ZUMComboBox& box, const QString& wanted) {
     }
 }
 
-// Every press opens another window, which frees itself when closed; the settings form keeps no reference to it.
-void present(ViewController* controller, const QString& title) {
-    auto* window = new FormWindow(controller, title, true);
+// Every press opens another window, which frees itself when closed; the settings form keeps no reference to it. It
+// belongs to the settings window, so that it stays above it.
+void present(ViewController* controller, const QString& title, QWidget* settingWindow) {
+    auto* window = new FormWindow(controller, title, true, settingWindow);
     window->present();
 }
 
@@ -147,7 +149,8 @@ void SettingView::viewDidLoad() {
 
     row = nextRow();
     form->addCaption(row, "authCodeCaption", "認証コード", 10);
-    form->addInput(row, key::authCode, 130, 275);
+    // The code is the login name and password in Base64: masked like a password, and pasting still works.
+    form->addInput(row, key::authCode, 130, 275)->setEchoMode(QLineEdit::Password);
     form->addButton(row, "authorization", "認証コード生成", 410, 120);
 
     row = nextRow();
@@ -203,11 +206,11 @@ void SettingView::viewDidAppear() {
 void SettingView::buttonAction(ZUMButton* sender) {
     const QString& name = sender->name();
     if (name == "authorization")
-        present(new AuthView(m_alert, m_notifications), "認証コード生成");
+        present(new AuthView(m_alert, m_notifications), "認証コード生成", window());
     else if (name == "fieldinfo")
         retrieveOnButton();
     else if (name == "proxy")
-        present(new ProxyView(m_services->store, m_alert), "プロキシサーバー設定");
+        present(new ProxyView(m_services->store, m_alert), "プロキシサーバー設定", window());
     else if (name == "ok")
         ok();
     else
@@ -224,18 +227,26 @@ void SettingView::authorizationReceived(const QVariantMap& userInfo) {
 }
 
 void SettingView::comboBoxSelectionDidChange(ZUMComboBox* comboBox) {
-    if (comboBox->name() != key::fieldUser || m_loading)
+    if (comboBox->name() != key::fieldUser || loading())
         return;
     if (comboBox->datasource().isEmpty() || !connectionFilled())
         return;
+    // Choosing the field whose names are offered already keeps the name chosen among them.
+    std::string code = comboBox->selectedValue(codeKey).toStdString();
+    if (code == m_nameSource)
+        return;
     const ServicesPtr services = m_services;
-    loadNameFields(services, copyConnection(), m_fieldinfos, comboBox->selectedValue(codeKey).toStdString(),
-                   [services](Json names) {
-                       services->mainQueue->async([view = services->view, names = std::move(names)] {
-                           if (view)
-                               view->showFields(Json::object(), names, false);
-                       });
-                   });
+    loadNameFields(
+        services, copyConnection(), m_fieldinfos, code,
+        [services, code](Json names) {
+            services->mainQueue->async([view = services->view, code, names = std::move(names)] {
+                if (!view)
+                    return;
+                view->showFields(Json::object(), names, false);
+                view->m_nameSource = code;
+            });
+        },
+        [] {});
 }
 
 bool SettingView::connectionFilled() const {
@@ -283,33 +294,52 @@ void SettingView::retrieveOnButton() {
         if (text(name).empty())
             return m_alert->show(message);
     const ServicesPtr services = m_services;
-    fetchFields(services, copyConnection(), text(key::appID), [services](const Json& table) {
-        splitFields(services, table, [services](Json lists) {
-            services->mainQueue->async([view = services->view, lists = std::move(lists)] {
-                if (view)
+    fetchFields(
+        services, copyConnection(), text(key::appID),
+        [services](const Json& table) {
+            splitFields(services, table, [services](Json lists) {
+                services->mainQueue->async([view = services->view, lists = std::move(lists)] {
+                    if (!view)
+                        return;
                     view->showFields(lists, Json::object(), false);
+                    view->m_nameSource.clear();
+                });
             });
-        });
-    });
+        },
+        [] {});
 }
 
 void SettingView::retrieveOnAppearing() {
-    m_loading = true;
+    ++m_appearingRetrievals;
     const ServicesPtr services = m_services;
-    const Connection connection = copyConnection();
-    fetchFields(services, connection, text(key::appID), [services, connection](const Json& table) {
-        splitFields(services, table, [services, connection, table](Json lists) {
-            const std::string employee = services->store->stringForKey(key::fieldUser).value_or("");
-            loadNameFields(services, connection, table, employee, [services, lists = std::move(lists)](Json names) {
-                services->mainQueue->async([view = services->view, lists, names = std::move(names)] {
-                    if (!view)
-                        return;
-                    view->showFields(lists, names, true);
-                    view->m_loading = false;
-                });
-            });
+    // However the retrieval ends, it no longer holds back the user's choice of employee field.
+    const Kintone::Failure ended = [services] {
+        services->mainQueue->async([view = services->view] {
+            if (view)
+                --view->m_appearingRetrievals;
         });
-    });
+    };
+    const Connection connection = copyConnection();
+    fetchFields(
+        services, connection, text(key::appID),
+        [services, connection, ended](const Json& table) {
+            splitFields(services, table, [services, connection, table, ended](Json lists) {
+                std::string employee = services->store->stringForKey(key::fieldUser).value_or("");
+                loadNameFields(
+                    services, connection, table, employee,
+                    [services, employee, lists = std::move(lists)](Json names) {
+                        services->mainQueue->async([view = services->view, employee, lists, names = std::move(names)] {
+                            if (!view)
+                                return;
+                            view->showFields(lists, names, true);
+                            view->m_nameSource = employee;
+                            --view->m_appearingRetrievals;
+                        });
+                    },
+                    ended);
+            });
+        },
+        ended);
 }
 
 void SettingView::ok() {
@@ -318,6 +348,9 @@ void SettingView::ok() {
         for (const auto& [name, message] : requiredInputs)
             if (text(name).empty())
                 return message;
+        // Anything else would only fail at the first request, or send the auth code to another host.
+        if (!Kintone::isHostLabel(text(key::subDomain)))
+            return ErrorTexts::invalidSubdomain();
         for (const auto& [name, message] : typedFields)
             if (boxes.value(name)->currentIndex() < 0)
                 return message;
@@ -347,14 +380,14 @@ void SettingView::ok() {
 }
 
 void SettingView::fetchFields(const ServicesPtr& services, const Connection& connection, const std::string& appId,
-                              Kintone::Success success) {
+                              Kintone::Success success, Kintone::Failure failure) {
     const SettingsStore& store = *services->store;
     const auto setting = [&store](std::string_view name) { return store.stringForKey(std::string(name)).value_or(""); };
     const auto& [proxyHost, proxyPort, proxyUser, proxyPassword] = SettingsKeys::proxyKeys;
-    // The client has already shown a failure; the boxes keep what they show.
+    // On failure the client has already shown why; the boxes keep what they show.
     services->kintone.getFormFields(connection.subDomain, connection.topLevelDomain, appId, connection.authCode,
                                     setting(proxyHost), setting(proxyPort), setting(proxyUser), setting(proxyPassword),
-                                    std::move(success), [] {});
+                                    std::move(success), std::move(failure));
 }
 
 void SettingView::splitFields(const ServicesPtr& services, const Json& table, const BundleContinuation& continuation) {
@@ -367,13 +400,15 @@ void SettingView::splitFields(const ServicesPtr& services, const Json& table, co
 }
 
 void SettingView::loadNameFields(const ServicesPtr& services, const Connection& connection, const Json& table,
-                                 const std::string& code, BundleContinuation continuation) {
+                                 const std::string& code, BundleContinuation continuation, Kintone::Failure failure) {
     // A user selection needs no names; an unknown field or one without a source app is treated alike.
     const std::optional<std::string> app = nameSourceApp(table, code);
     if (!app)
         return continuation(Json::object());
-    fetchFields(services, connection, *app,
-                [continuation = std::move(continuation)](const Json& related) { nameFields(related, continuation); });
+    fetchFields(
+        services, connection, *app,
+        [continuation = std::move(continuation)](const Json& related) { nameFields(related, continuation); },
+        std::move(failure));
 }
 
 void SettingView::nameFields(const Json& relatedTable, const BundleContinuation& continuation) {

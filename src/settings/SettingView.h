@@ -45,8 +45,8 @@ public:
     // Refills the three field boxes from a non-empty `lists`, refills and shows the name box from a non-empty
     // `names` (else empties and hides it), then optionally selects the stored codes; main thread only.
     void showFields(const Json& lists, const Json& names, bool selectStored);
-    // True from the start of a showing's automatic retrieval until its boxes are filled.
-    bool loading() const { return m_loading; }
+    // True from the start of a showing's automatic retrieval until it has ended, filled or failed.
+    bool loading() const { return m_appearingRetrievals > 0; }
 
 private:
     // Receives a bundle: combo-box name -> list of field property objects.
@@ -68,16 +68,19 @@ private:
 
     // These run on kintone's worker threads too: they touch the view only through tasks on the main queue.
     static void fetchFields(const ServicesPtr& services, const Connection& connection, const std::string& appId,
-                            Kintone::Success success);
+                            Kintone::Success success, Kintone::Failure failure);
     static void splitFields(const ServicesPtr& services, const Json& table, const BundleContinuation& continuation);
     static void loadNameFields(const ServicesPtr& services, const Connection& connection, const Json& table,
-                               const std::string& code, BundleContinuation continuation);
+                               const std::string& code, BundleContinuation continuation, Kintone::Failure failure);
     static void nameFields(const Json& relatedTable, const BundleContinuation& continuation);
 
     const ServicesPtr m_services;
     const std::shared_ptr<Alert> m_alert;
     Notifications* const m_notifications;
-    bool m_loading = false;
+    // Automatic retrievals started and not yet ended.
+    int m_appearingRetrievals = 0;
+    // The employee field whose source app's names the name box offers; empty when it offers none.
+    std::string m_nameSource;
     // The configured app's field definitions from the last retrieval; replaced on the main thread only.
     Json m_fieldinfos;
     qreal m_top = 10;

@@ -2,10 +2,20 @@
 
 #include "widgets/ZUMContainerView.h"
 
+#include <QAbstractButton>
+#include <QKeyEvent>
 #include <QScreen>
-#include <QShowEvent>
 
 namespace stampo {
+
+namespace {
+
+// Title and close button, and minimise, but no maximise: the forms have a fixed size.
+constexpr Qt::WindowFlags formWindowFlags = Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                                            Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                            Qt::WindowMinimizeButtonHint;
+
+} // namespace
 
 ViewController::ViewController(QWidget* parent)
     : QWidget(parent) {}
@@ -21,7 +31,7 @@ void ViewController::closeWindow() {
 }
 
 FormWindow::FormWindow(ViewController* controller, const QString& title, bool deleteOnClose, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint)
+    : QWidget(parent, formWindowFlags)
     , m_controller(controller) {
     setWindowTitle(title);
     setAttribute(Qt::WA_DeleteOnClose, deleteOnClose);
@@ -44,14 +54,38 @@ void FormWindow::present() {
     show();
     raise();
     activateWindow();
+    m_controller->viewDidAppear();
+    focusFirstInput();
 }
 
-void FormWindow::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    // A window restored from minimised gets a spontaneous show; only a real showing counts as appearing, so that
-    // forms which reset themselves on appearing keep what the user typed.
-    if (!event->spontaneous())
-        m_controller->viewDidAppear();
+void FormWindow::keyPressEvent(QKeyEvent* event) {
+    // Keys a control does not use itself arrive here: a text input passes Enter on, an open list keeps it.
+    if (event->modifiers() & ~Qt::KeypadModifier)
+        return QWidget::keyPressEvent(event);
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return QWidget::keyPressEvent(event);
+    auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+    if (!button && m_controller->container())
+        button = m_controller->container()->findChild<QAbstractButton*>(QStringLiteral("ok"));
+    if (button && button->isEnabled())
+        button->click();
+}
+
+void FormWindow::focusFirstInput() {
+    // Controls take the focus in the order the form made them, which is reading order.
+    for (QWidget* next = nextInFocusChain(); next != this; next = next->nextInFocusChain()) {
+        if (next->isWindow())
+            break;
+        if ((next->focusPolicy() & Qt::TabFocus) && next->isVisibleTo(this) && next->isEnabled() &&
+            !qobject_cast<QAbstractButton*>(next)) {
+            next->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }
 
 } // namespace stampo

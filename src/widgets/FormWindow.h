@@ -29,21 +29,26 @@ private:
     ZUMContainerView* m_container = nullptr;
 };
 
-// A top-level window around one view controller: fixed to the form's size, above ordinary windows.
+// A top-level window around one view controller: fixed to the form's size, above ordinary windows. Enter runs the
+// form's "ok" button (or the button that has the focus), Escape closes the window.
 class FormWindow final : public QWidget {
     Q_OBJECT
 public:
-    // Takes `controller` as its child. With `deleteOnClose` the window frees itself when closed.
+    // Takes `controller` as its child. With `deleteOnClose` the window frees itself when closed. A window with a
+    // `parent` is its transient: the window manager keeps it above the parent.
     FormWindow(ViewController* controller, const QString& title, bool deleteOnClose, QWidget* parent = nullptr);
 
     ViewController* controller() const { return m_controller; }
-    // Centres the window on its screen, shows it, raises and activates it.
+    // Centres the window on its screen, shows it, raises and activates it, lets the form appear (also when the
+    // window was on screen already, so that it shows what is current) and puts the focus in its first input.
     void present();
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void focusFirstInput();
+
     ViewController* m_controller;
 };
 

@@ -1,9 +1,24 @@
 #include "widgets/MessageBoxAlert.h"
 
+#include <QApplication>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
 
 namespace stampo {
+
+namespace {
+
+// The window the user is working in, which the alert belongs to; none when the application has no active window.
+QWidget* activeOwner() {
+    QWidget* active = QApplication::activeWindow();
+    if (!active || !active->isVisible() || active->windowType() == Qt::Popup)
+        return nullptr;
+    return active;
+}
+
+} // namespace
 
 void MessageBoxAlert::show(const std::string& message) {
     const std::uint64_t ticket = m_asked++;
@@ -18,21 +33,38 @@ void MessageBoxAlert::show(const std::string& message) {
 }
 
 bool MessageBoxAlert::showOldest() {
-    QMessageBox box;
-    box.setTextFormat(Qt::PlainText);
-    box.setText(m_waiting.front());
+    // The box belongs to the active window, so it opens over it as its transient; a window that goes while the
+    // alert is up takes the box with it, hence the guarded pointer.
+    const QPointer<QMessageBox> box = new QMessageBox(activeOwner());
+    box->setTextFormat(Qt::PlainText);
+    box->setText(m_waiting.front());
     m_waiting.pop_front();
-    box.setIcon(QMessageBox::NoIcon);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.setWindowModality(Qt::ApplicationModal);
+    box->setIcon(QMessageBox::NoIcon);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setWindowModality(Qt::ApplicationModal);
+    // The forms stay above other windows, so an alert must too, or the window manager stacks it below the form it
+    // blocks and nothing can be clicked any more.
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    // Shown, it takes the keyboard from the form; its only button has the focus.
+    QTimer::singleShot(0, box, [box] {
+        box->raise();
+        box->activateWindow();
+    });
     bool dismissed = false;
-    QObject::connect(&box, &QDialog::finished, &box, [this, &dismissed] {
+    const auto dismiss = [this, &dismissed] {
         dismissed = true;
         m_open = nullptr;
         ++m_dismissed;
-    });
-    m_open = &box;
-    box.exec();
+    };
+    QObject::connect(box, &QDialog::finished, box, dismiss);
+    m_open = box;
+    box->exec();
+    if (!box) {
+        if (!dismissed)
+            dismiss();
+        return true;
+    }
+    delete box;
     return dismissed;
 }
 
