@@ -11,6 +11,7 @@
 #include "widgets/ZUMContainerView.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -43,10 +44,11 @@ public:
 // One run of the application on a settings file of its own, talking to the simulator and to `systemBus`.
 struct App {
     App(TransportOptions options, QDBusConnection systemBus)
-        : delegate(store, Kintone(queue, alert, std::move(options)), std::make_shared<SwitchedReachability>(), queue,
-                   alert, &notifications, std::move(systemBus)) {}
+        : delegate(store, Kintone(queue, alert, std::move(options)), reachability, queue, alert, &notifications,
+                   std::move(systemBus)) {}
 
     QTemporaryDir dir;
+    std::shared_ptr<SwitchedReachability> reachability = std::make_shared<SwitchedReachability>();
     std::shared_ptr<QSettingsStore> store = std::make_shared<QSettingsStore>(dir.filePath("Stampo.conf"));
     std::shared_ptr<WatchingAlert> alert = std::make_shared<WatchingAlert>();
     std::shared_ptr<QtMainQueue> queue = std::make_shared<QtMainQueue>();
@@ -71,12 +73,13 @@ protected:
         EXPECT_TRUE(waitSettled(workers));
         return app;
     }
-    // Starts a working day the way the employee window does, and waits for its success.
-    static void startWork(App& app) {
+    // Starts a working day the way the employee window does, and waits for its success and the tray's update.
+    void startWork(App& app) const {
         app.delegate.attendWindow()->close();
         const std::size_t alerts = app.alert->messages.size();
         emit app.notifications.didStampoAttend({{"keepUser", "sato"}});
-        ASSERT_TRUE(processEventsUntil([&] { return app.alert->messages.size() > alerts; }));
+        ASSERT_TRUE(waitSettled(workers));
+        ASSERT_EQ(app.alert->messages.size(), alerts + 1);
         ASSERT_EQ(app.alert->messages.back(), sent);
         ASSERT_FALSE(app.delegate.attendance().recordno().empty());
     }
@@ -156,6 +159,60 @@ TEST_F(AppDelegateTest, CommandsBringUpTheirWindowEndTheWorkingDayOrRefuseWithTh
         EXPECT_TRUE(c.window || sim.requests().size() == (ends ? 1u : 0u));
         EXPECT_EQ(app->delegate.attendance().recordno(), ends ? "" : recordno);
     }
+}
+
+TEST_F(AppDelegateTest, TrayShowsTheWorkingDayAndStaysUsableWhileKintoneIsSlowSendingNothingTwice) {
+    const auto app = launch(true);
+    app->delegate.attendWindow()->close();
+    QSystemTrayIcon& tray = *app->delegate.statusItem();
+    const QList<QAction*> commands = app->delegate.menu()->actions();
+    const auto icon = [&] { return tray.icon().pixmap(32).toImage(); };
+    const QImage offDuty = icon();
+    EXPECT_EQ(tray.toolTip(), "Stampo");
+    const auto tipBecomes = [&](const QString& tip) {
+        EXPECT_TRUE(processEventsUntil([&] { return tray.toolTip() == tip; })) << tray.toolTip().toStdString();
+    };
+    // While a request is on its way, the two commands cannot be asked again, and asking anyway sends nothing.
+    const auto whileSending = [&] {
+        tipBecomes("Stampo — 送信中…");
+        EXPECT_FALSE(commands.at(0)->isEnabled() || commands.at(1)->isEnabled());
+        app->delegate.workstart();
+        app->delegate.workend();
+        commands.at(2)->trigger();
+        EXPECT_TRUE(app->delegate.settingWindow()->isVisible()) << "the settings stay reachable";
+        app->delegate.settingWindow()->close();
+    };
+    Fault slowAnswer = fault(Fault::Kind::Delay);
+    slowAnswer.delay = 1s;
+    sim.addFault(on("", recordPath, slowAnswer));
+
+    const auto onDutyTip = [] {
+        return QString("Stampo — 勤務中 (%1〜)").arg(QDateTime::currentDateTime().toString("HH:mm"));
+    };
+    const QString before = onDutyTip();
+    emit app->notifications.didStampoAttend({{"keepUser", "sato"}});
+    whileSending();
+    EXPECT_TRUE(processEventsUntil([&] { return tray.toolTip() != "Stampo — 送信中…"; }));
+    EXPECT_TRUE(tray.toolTip() == before || tray.toolTip() == onDutyTip()) << tray.toolTip().toStdString();
+    EXPECT_TRUE(commands.at(0)->isEnabled() && commands.at(1)->isEnabled());
+    EXPECT_NE(icon(), offDuty);
+
+    commands.at(1)->trigger();
+    EXPECT_FALSE(app->delegate.attendance().recordno().empty()) << "the menu waited for kintone's answer";
+    whileSending();
+    tipBecomes("Stampo");
+    EXPECT_EQ(icon(), offDuty);
+    ASSERT_TRUE(waitSettled(workers));
+    EXPECT_EQ(sim.requests("POST", recordPath).size(), 1u);
+    EXPECT_EQ(sim.requests("PUT", recordPath).size(), 1u);
+    EXPECT_EQ(app->alert->messages, (std::vector<std::string>{sent, sent}));
+
+    // A work end kept from an earlier run, and the network down at the next work start.
+    app->store->setObjectForKey("2024-05-01T09:00:00Z", "keepOuttime");
+    app->store->setObjectForKey("1", "keepRecordno");
+    app->reachability->reachable = false;
+    emit app->notifications.didStampoAttend({{"keepUser", "sato"}});
+    tipBecomes("Stampo — 未送信の勤務終了があります");
 }
 
 TEST_F(AppDelegateTest, AnEmployeeWindowOnScreenLoadsItsListAfreshWheneverItIsShownAgain) {

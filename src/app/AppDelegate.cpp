@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/Attendance.h"
+#include "app/MainQueue.h"
 #include "app/PowerEvents.h"
 #include "app/SettingsKeys.h"
 #include "app/SettingsStore.h"
@@ -11,12 +12,14 @@
 #include "widgets/Notifications.h"
 
 #include <QCursor>
+#include <QDateTime>
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
 #include <QPixmap>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 namespace stampo {
@@ -27,18 +30,28 @@ constexpr const char* applicationName = "Stampo";
 constexpr const char* unconfiguredMessage = "Kintone設定が未登録です";
 constexpr const char* onDutyMessage = "勤務中です";
 constexpr const char* offDutyMessage = "勤務が開始されておりません";
+constexpr const char* sendingTip = "Stampo — 送信中…";
+constexpr const char* onDutyTip = "Stampo — 勤務中 (%1〜)";
+constexpr const char* pendingTip = "Stampo — 未送信の勤務終了があります";
 
 // A tray icon cannot carry a text title, so the name's initial is drawn as the icon: stroked as two arcs rather than
 // set in a font, because the first text drawn loads the font database, which would hold the icon back at start-up.
-QIcon drawIcon() {
+// On duty it is green and filled; off duty a grey outline, so that the two differ in more than their hue.
+QIcon drawIcon(bool onDuty) {
     constexpr int size = 64;
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x1f, 0x6f, 0xb2));
-    painter.drawRoundedRect(QRectF(2, 2, size - 4, size - 4), 12, 12);
+    const QColor dutyColour = onDuty ? QColor(0x2e, 0x7d, 0x32) : QColor(0x61, 0x61, 0x61);
+    if (onDuty) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(dutyColour);
+    } else {
+        painter.setPen(QPen(dutyColour, 5));
+        painter.setBrush(Qt::white);
+    }
+    painter.drawRoundedRect(QRectF(4, 4, size - 8, size - 8), 11, 11);
     const QRectF upper(20, 13, 24, 20);
     const QRectF lower(20, 31, 24, 20);
     QPainterPath initial;
@@ -46,7 +59,7 @@ QIcon drawIcon() {
     initial.arcTo(upper, 25, 245);
     initial.arcTo(lower, 90, -245);
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(Qt::white, 7.5, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    painter.setPen(QPen(onDuty ? QColor(Qt::white) : dutyColour, 7.5, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
     painter.drawPath(initial);
     painter.end();
     return QIcon(pixmap);
@@ -75,7 +88,15 @@ AppDelegate::AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone,
     , m_notifications(notifications)
     , m_systemBus(std::move(systemBus))
     , m_attendance(std::make_shared<Attendance>(m_store, m_kintone, std::move(reachability), m_mainQueue, m_alert))
-    , m_statusItem(new QSystemTrayIcon(this)) {}
+    , m_statusItem(new QSystemTrayIcon(this)) {
+    // Changes come from kintone's worker threads; the tray is updated on the main thread.
+    m_attendance->setStateListener([queue = m_mainQueue, self = QPointer<AppDelegate>(this)] {
+        queue->async([self] {
+            if (self)
+                self->showState();
+        });
+    });
+}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -106,8 +127,7 @@ void AppDelegate::buildMenu() {
     m_menu->addAction("勤務終了", this, &AppDelegate::workend);
     m_menu->addAction("Kintone設定", this, &AppDelegate::setting);
 
-    m_statusItem->setIcon(drawIcon());
-    m_statusItem->setToolTip(applicationName);
+    showState();
     m_statusItem->setContextMenu(m_menu.get());
     // The right click opens the context menu by itself; the left click opens the same menu.
     connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -121,7 +141,9 @@ void AppDelegate::buildMenu() {
 void AppDelegate::observe() {
     connect(
         m_notifications, &Notifications::didStampoAttend, this,
-        [attendance = m_attendance](const QVariantMap& userInfo) { attendance->didStampoAttend(toUserInfo(userInfo)); },
+        [attendance = m_attendance](const QVariantMap& userInfo) {
+            attendance->didStampoAttendInBackground(toUserInfo(userInfo));
+        },
         Qt::DirectConnection);
     connect(
         m_notifications, &Notifications::didStampoSetting, this, [this] { m_attendWindow->present(); },
@@ -139,8 +161,33 @@ bool AppDelegate::requireConfigured() const {
     return false;
 }
 
+void AppDelegate::showState() {
+    if (!m_menu)
+        return;
+    // While a work start or work end is on its way, neither can be asked again: it would be sent twice.
+    const bool sending = m_attendance->isSending();
+    for (QAction* command : m_menu->actions().first(2))
+        command->setEnabled(!sending);
+    const bool onDuty = !m_attendance->recordno().empty();
+    QString tip = QString::fromUtf8(applicationName);
+    if (sending) {
+        tip = QString::fromUtf8(sendingTip);
+    } else if (onDuty) {
+        const auto started = std::chrono::system_clock::to_time_t(m_attendance->startedAt());
+        tip =
+            QString::fromUtf8(onDutyTip).arg(QDateTime::fromSecsSinceEpoch(started).toString(QStringLiteral("HH:mm")));
+    } else if (m_attendance->hasPendingWorkEnd()) {
+        tip = QString::fromUtf8(pendingTip);
+    }
+    m_statusItem->setToolTip(tip);
+    if (!m_iconOnDuty || *m_iconOnDuty != onDuty) {
+        m_statusItem->setIcon(drawIcon(onDuty));
+        m_iconOnDuty = onDuty;
+    }
+}
+
 void AppDelegate::workstart() {
-    if (!requireConfigured())
+    if (m_attendance->isSending() || !requireConfigured())
         return;
     if (!m_attendance->recordno().empty())
         return m_alert->show(onDutyMessage);
@@ -148,11 +195,12 @@ void AppDelegate::workstart() {
 }
 
 void AppDelegate::workend() {
-    if (!requireConfigured())
+    if (m_attendance->isSending() || !requireConfigured())
         return;
     if (m_attendance->recordno().empty())
         return m_alert->show(offDutyMessage);
-    m_attendance->endWork(true);
+    // Off the main thread: the tray, the windows and their alerts stay usable until kintone answers.
+    m_attendance->endWorkInBackground(true);
 }
 
 void AppDelegate::setting() {

@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -52,6 +53,8 @@ public:
 
 private:
     void buildMenu();
+    // Shows the working day in the tray: icon, tool tip, and which commands can be asked now.
+    void showState();
     void observe();
     // Whether a kintone subdomain is stored: nothing can be sent without one.
     bool isConfigured() const;
@@ -70,6 +73,8 @@ private:
     std::unique_ptr<FormWindow> m_attendWindow;
     std::unique_ptr<FormWindow> m_settingWindow;
     std::unique_ptr<PowerEvents> m_powerEvents;
+    // Whether the icon shown is the on-duty one; none before the first is drawn.
+    std::optional<bool> m_iconOnDuty;
 };
 
 } // namespace stampo

@@ -75,16 +75,74 @@ std::string Attendance::recordno() const {
     return m_recordno;
 }
 
-void Attendance::setRecordno(const std::string& value) {
+std::chrono::system_clock::time_point Attendance::startedAt() const {
     std::lock_guard lock(m_recordnoMutex);
-    m_recordno = value;
+    return m_startedAt;
+}
+
+bool Attendance::isSending() const {
+    return m_sending > 0;
+}
+
+bool Attendance::hasPendingWorkEnd() const {
+    return m_store->objectForKey("keepRecordno").has_value();
+}
+
+void Attendance::setStateListener(Listener listener) {
+    m_listener = std::move(listener);
+}
+
+void Attendance::stateChanged() const {
+    if (m_listener)
+        m_listener();
+}
+
+void Attendance::setRecordno(const std::string& value, std::chrono::system_clock::time_point startedAt) {
+    {
+        std::lock_guard lock(m_recordnoMutex);
+        m_recordno = value;
+        m_startedAt = startedAt;
+    }
+    stateChanged();
 }
 
 // A work end only closes the working day it was sent for: a work start may have opened another meanwhile.
 void Attendance::clearRecordnoIf(const std::string& value) {
-    std::lock_guard lock(m_recordnoMutex);
-    if (m_recordno == value)
+    {
+        std::lock_guard lock(m_recordnoMutex);
+        if (m_recordno != value)
+            return;
         m_recordno.clear();
+    }
+    stateChanged();
+}
+
+void Attendance::beginSending() {
+    ++m_sending;
+    stateChanged();
+}
+
+void Attendance::endSending() {
+    --m_sending;
+    stateChanged();
+}
+
+void Attendance::inBackground(std::function<void()> work) {
+    beginSending();
+    const auto run = [self = shared_from_this(), work = std::move(work)] {
+        work();
+        self->endSending();
+    };
+    if (!m_kintone.startThread(run))
+        run();
+}
+
+void Attendance::didStampoAttendInBackground(const std::optional<UserInfo>& userInfo) {
+    inBackground([self = shared_from_this(), userInfo] { self->didStampoAttend(userInfo); });
+}
+
+void Attendance::endWorkInBackground(bool interactive) {
+    inBackground([self = shared_from_this(), interactive] { self->endWork(interactive); });
 }
 
 void Attendance::queueAlert(const std::string& message) const {
@@ -111,13 +169,13 @@ void Attendance::didStampoAttend(const std::optional<UserInfo>& userInfo) {
 
 void Attendance::startWork() {
     setRecordno({});
-    const std::string startTime = ZUMFunc::datetime(m_clock());
+    const auto now = m_clock();
     if (!m_reachability->isReachable())
         return queueAlert(offlineMessage);
-    addStartRecord(startTime);
+    addStartRecord(ZUMFunc::datetime(now), now);
 }
 
-void Attendance::addStartRecord(const std::string& startTime) {
+void Attendance::addStartRecord(const std::string& startTime, std::chrono::system_clock::time_point startedAt) {
     Json body = Json::object();
     const auto employee = m_store->stringForKey("keepUser");
     const auto connection = readConnection(*m_store);
@@ -125,12 +183,18 @@ void Attendance::addStartRecord(const std::string& startTime) {
         !putField(*m_store, body, "fieldUser", *employee))
         return queueAlert(incompleteMessage);
     const auto& c = *connection;
+    beginSending();
     m_kintone.addRecord(
         c.subDomain, c.topLevelDomain, c.appId, c.authCode, c.proxyHost, c.proxyPort, c.proxyUser, c.proxyPassword,
-        body, [self = shared_from_this()](const Json& response) { self->startRecordAdded(response); }, nullptr);
+        body,
+        [self = shared_from_this(), startedAt](const Json& response) {
+            self->startRecordAdded(response, startedAt);
+            self->endSending();
+        },
+        [self = shared_from_this()] { self->endSending(); });
 }
 
-void Attendance::startRecordAdded(const Json& response) {
+void Attendance::startRecordAdded(const Json& response, std::chrono::system_clock::time_point startedAt) {
     const auto id = response.find("id");
     if (id == response.end() || !id->is_string())
         return queueAlert(ErrorTexts::unexpectedAnswer());
@@ -140,7 +204,7 @@ void Attendance::startRecordAdded(const Json& response) {
     const auto pendingRecord = m_store->stringForKey("keepRecordno");
     const auto pendingTime = m_store->stringForKey("keepOuttime");
 
-    setRecordno(id->get<std::string>());
+    setRecordno(id->get<std::string>(), startedAt);
     queueAlert(sentMessage);
 
     // Without its end time the pending work end cannot be sent; it stays for a person to look at.
@@ -163,11 +227,14 @@ void Attendance::endWork(bool interactive, const std::optional<std::string>& rec
     // "keepRecordno" marks the pending work end, so it is written last and removed first.
     m_store->setObjectForKey(context->endTime, "keepOuttime");
     m_store->setObjectForKey(context->recordId, "keepRecordno");
+    stateChanged();
     if (!m_reachability->isReachable())
         return;
 
+    beginSending();
     updateEndRecord(context->recordId, context->endTime, context);
     context->done.acquire();
+    endSending();
 }
 
 void Attendance::updateEndRecord(const std::string& recordId, const std::string& endTime,
@@ -221,6 +288,7 @@ void Attendance::dropPendingWorkEnd(const EndContext& context) {
         return;
     m_store->removeObjectForKey("keepRecordno");
     m_store->removeObjectForKey("keepOuttime");
+    stateChanged();
 }
 
 } // namespace stampo

@@ -2,6 +2,7 @@
 
 #include "kintone/Kintone.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -26,6 +27,7 @@ public:
     using Json = Kintone::Json;
     using UserInfo = std::map<std::string, std::string>;
     using Clock = std::function<std::chrono::system_clock::time_point()>;
+    using Listener = std::function<void()>;
 
     Attendance(std::shared_ptr<SettingsStore> store, Kintone kintone, std::shared_ptr<const Reachability> reachability,
                std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert,
@@ -35,15 +37,30 @@ public:
     // returns once the work start has been handed to kintone or has stopped.
     void didStampoAttend(const std::optional<UserInfo>& userInfo);
     void startWork();
-    void addStartRecord(const std::string& startTime);
-    void startRecordAdded(const Json& response);
+    // `startTime` is `startedAt` as kintone's date-time text.
+    void addStartRecord(const std::string& startTime, std::chrono::system_clock::time_point startedAt);
+    void startRecordAdded(const Json& response, std::chrono::system_clock::time_point startedAt);
     // Sends a work end and returns only when the attempt has ended. Without a record id it ends the open working
     // day; without an end time it ends it now. Interactive attempts announce their success.
     void endWork(bool interactive, const std::optional<std::string>& recordId = std::nullopt,
                  const std::optional<std::string>& endTime = std::nullopt);
 
+    // The same on a thread of their own, returning at once: for the main thread, which must never wait for
+    // kintone. The attempt counts as sending from the call on.
+    void didStampoAttendInBackground(const std::optional<UserInfo>& userInfo);
+    void endWorkInBackground(bool interactive);
+
     // The record of the open working day; empty when off duty.
     std::string recordno() const;
+    // When the open working day started.
+    std::chrono::system_clock::time_point startedAt() const;
+    // A work start or work end is on its way to kintone, or about to be.
+    bool isSending() const;
+    // A work end kintone has not had is stored, to be sent after the next work start.
+    bool hasPendingWorkEnd() const;
+    // Called, on whichever thread made the change, whenever one of the three above may have changed. Set it
+    // before the first request.
+    void setStateListener(Listener listener);
 
 private:
     struct EndContext;
@@ -53,10 +70,15 @@ private:
     void endRecordUpdated(const Json& response, EndContext& context);
     void endRecordFailed(EndContext& context, Kintone::FailureCause cause);
 
-    void setRecordno(const std::string& value);
+    void setRecordno(const std::string& value, std::chrono::system_clock::time_point startedAt = {});
     void clearRecordnoIf(const std::string& value);
     void dropPendingWorkEnd(const EndContext& context);
     void queueAlert(const std::string& message) const;
+    void beginSending();
+    void endSending();
+    void stateChanged() const;
+    // Runs `work` on a thread of its own (here when none can be started), counting as sending until it returns.
+    void inBackground(std::function<void()> work);
 
     const std::shared_ptr<SettingsStore> m_store;
     const Kintone m_kintone;
@@ -67,6 +89,9 @@ private:
 
     mutable std::mutex m_recordnoMutex;
     std::string m_recordno;
+    std::chrono::system_clock::time_point m_startedAt;
+    std::atomic<int> m_sending{0};
+    Listener m_listener;
 };
 
 } // namespace stampo

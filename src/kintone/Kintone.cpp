@@ -141,6 +141,10 @@ void appendAll(Json& list, Json& page) {
 
 } // namespace
 
+bool Kintone::startThread(std::function<void()> work) const {
+    return m_context->transport->options().startThread(std::move(work));
+}
+
 bool Kintone::isHostLabel(const std::string& text) {
     if (text.empty() || text.size() > 63)
         return false;

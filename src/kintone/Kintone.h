@@ -93,6 +93,10 @@ public:
                     std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> records,
                     Success success) const;
 
+    // Starts `work` on a thread of its own, as this client starts its requests' threads (so that whoever counts those
+    // counts it too); false when none could be started.
+    bool startThread(std::function<void()> work) const;
+
     // Letters, digits and hyphens, 1 to 63 of them: a subdomain that keeps the address kintone's.
     static bool isHostLabel(const std::string& text);
     // "https://SUBDOMAIN.cybozu.TLD"
