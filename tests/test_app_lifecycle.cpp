@@ -1,3 +1,4 @@
+#include "app/PlatformPreference.h"
 #include "app/SingleInstance.h"
 #include "app/UnixSignals.h"
 #include "kintone/WorkerThreads.h"
@@ -42,6 +43,21 @@ TEST(SingleInstance, LaterLaunchesKnockOnTheRunningOneEvenAfterOneDiedAndGiveUpW
     EXPECT_FALSE(unheard.becomePrimary());
     EXPECT_FALSE(unheard.knock(200ms));
     EXPECT_TRUE(SingleInstance(dir.path(), "Other.conf").becomePrimary()) << "another settings file, another instance";
+}
+
+TEST(PlatformPreference, X11ThenWaylandUnlessTheUserChoseAPlatform) {
+    const QByteArray before = qgetenv("QT_QPA_PLATFORM");
+    const std::pair<const char*, const char*> cases[] = {
+        {nullptr, "xcb;wayland"}, {"", "xcb;wayland"}, {"wayland", "wayland"}};
+    for (const auto& [chosen, expected] : cases) {
+        if (chosen)
+            qputenv("QT_QPA_PLATFORM", QByteArray(chosen));
+        else
+            qunsetenv("QT_QPA_PLATFORM");
+        preferX11Platform();
+        EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), expected) << (chosen ? chosen : "unset");
+    }
+    qputenv("QT_QPA_PLATFORM", before);
 }
 
 TEST(UnixSignals, EachSignalReachesTheEventLoop) {

@@ -1,5 +1,6 @@
 // stampo: the tray application. No window of its own stays open, so closing a form must not end the run.
 #include "app/AppDelegate.h"
+#include "app/PlatformPreference.h"
 #include "app/QSettingsStore.h"
 #include "app/QtMainQueue.h"
 #include "app/SingleInstance.h"
@@ -33,6 +34,7 @@ constexpr auto requestsGrace = 5s;
 } // namespace
 
 int main(int argc, char** argv) {
+    stampo::preferX11Platform();
     QApplication application(argc, argv);
     QApplication::setApplicationName("Stampo");
     QApplication::setOrganizationName("Stampo");

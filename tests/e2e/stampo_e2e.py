@@ -34,12 +34,14 @@ class Run:
 
     def __init__(self, work):
         self.work, self.processes, self.stampo, self.step = work, [], None, "setup"
-        drop = ("WAYLAND_DISPLAY", "QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS")
+        drop = ("QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS")
         self.env = {k: v for k, v in os.environ.items() if k not in drop}
         self.env.update({f"XDG_{d.upper()}_HOME": os.path.join(work, d) for d in ("config", "data", "cache", "state")})
-        # Qt serves its widgets on the accessibility bus only when asked to; no screen reader runs to ask.
-        self.env.update(XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb",
-                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        # Qt serves its widgets on the accessibility bus only when asked to; no screen reader runs to ask. The session
+        # claims to be Wayland's, with no compositor to be found: stampo must choose X11 by itself.
+        self.env.pop("QT_QPA_PLATFORM", None)
+        self.env.update(XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                        XDG_SESSION_TYPE="wayland", WAYLAND_DISPLAY="wayland-stampo-e2e")
         os.mkdir(self.env["XDG_RUNTIME_DIR"], 0o700)
 
     def start(self, argv, log, **kwargs):
