@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """usage: stampo_e2e.py STAMPO SIMULATOR
-Runs stampo on a private Xvfb with trayer as tray host against the kintone simulator, from the first launch to a work
-end from the tray menu, typing and clicking with xdotool and reading the windows over AT-SPI. Exits 77 when a tool is
-missing."""
+Runs stampo on a private Xvfb against the kintone simulator, from the first launch to a work end from the tray menu,
+typing and clicking with xdotool and reading the windows over AT-SPI: once on a bare X server and once under a window
+manager (openbox), each with trayer as tray host. Exits 77 when a tool is missing."""
 
 import contextlib, http.client, json, os, re, select, shutil, signal, socket, ssl, subprocess, sys, tempfile, time
 import traceback
@@ -16,7 +16,7 @@ WAIT = 30.0  # the longest one awaited event may take, with the suite running te
 AUTH_CODE = "dXNlcjpwYXNzd29yZA=="  # user:password, which the simulator accepts
 HOST = "demo.cybozu.com"
 ACCESSIBLE, PROPERTIES = "org.a11y.atspi.Accessible", "org.freedesktop.DBus.Properties"
-SHOWING = 25  # AT-SPI state bit: the object is mapped and not hidden
+SHOWING, FOCUSED = 25, 12  # AT-SPI state bits: the object is mapped and not hidden; it has the keyboard
 
 
 class Failed(Exception):
@@ -29,11 +29,16 @@ def read_line(stream, what):
     return stream.readline().decode().strip()
 
 
+# Each run's desktop: its name, and whether a window manager runs.
+DESKTOPS = (("a bare X server", False), ("openbox", True))
+
+
 class Run:
     """One run: its scratch directory, its processes, and the X, AT-SPI and kintone calls the steps make."""
 
-    def __init__(self, work):
+    def __init__(self, work, window_manager):
         self.work, self.processes, self.stampo, self.step = work, [], None, "setup"
+        self.window_manager = window_manager
         drop = ("QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS")
         self.env = {k: v for k, v in os.environ.items() if k not in drop}
         self.env.update({f"XDG_{d.upper()}_HOME": os.path.join(work, d) for d in ("config", "data", "cache", "state")})
@@ -68,6 +73,10 @@ class Run:
         os.close(write_end)
         with os.fdopen(read_end, "rb") as display:
             self.env["DISPLAY"] = ":" + read_line(display, "the X server's display number")
+        if self.window_manager:
+            self.start(["openbox", "--sm-disable", "--config-file", "/dev/null"], "openbox.log")
+            self.until("openbox to manage the screen", lambda: "window id" in self.xprop("-root",
+                                                                                   "_NET_SUPPORTING_WM_CHECK"))
         bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1",
                           f"--address=unix:dir={self.work}"], "dbus.log", stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = read_line(bus.stdout, "the session bus address")
@@ -88,6 +97,36 @@ class Run:
         registry = ("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
         self.app = self.until("stampo on the accessibility bus", lambda: next(
             (app for app in self.children(registry) if self.name(app) == "Stampo"), None))
+
+    def xprop(self, *args):
+        return subprocess.run(["xprop", *args], env=self.env, capture_output=True, text=True, timeout=WAIT).stdout
+
+    def windows_top_down(self):
+        """stampo's X windows that the window manager manages, the topmost first."""
+        stacking = re.findall(r"0x[0-9a-f]+", self.xprop("-root", "_NET_CLIENT_LIST_STACKING").partition("#")[2])
+        return [w for w in reversed(stacking) if self.xprop("-id", w, "_NET_WM_PID").split()[-1:] == [
+            str(self.stampo.pid)]]
+
+    def check_managed(self, box, title):
+        """Under a window manager: an alert is stampo's topmost window and has the keyboard; a form offers no
+        maximising."""
+        if not self.window_manager:
+            return
+        if title:
+            window = self.xdotool("search", "--name", f"^{title}$").split()[0]
+            if "MAXIMIZE" in self.xprop("-id", window, "_NET_WM_ALLOWED_ACTIONS"):
+                raise Failed(f"the window {title} can be maximised")
+            return
+        x, y, width, height = self.call(box, "org.a11y.atspi.Component", "GetExtents", "u", 0)
+        top = self.windows_top_down()[0]
+        at = self.shell("getwindowgeometry", top)
+        inside = lambda px, py: int(at["X"]) <= px < int(at["X"]) + int(at["WIDTH"]) and \
+            int(at["Y"]) <= py < int(at["Y"]) + int(at["HEIGHT"])
+        if not inside(x + width // 2, y + height // 2) or "_NET_WM_STATE_MODAL" not in self.xprop("-id", top,
+                                                                                                "_NET_WM_STATE"):
+            raise Failed(f"the message box {self.name(box)!r} is not stampo's topmost window")
+        if int(top, 16) != int(self.xprop("-root", "_NET_ACTIVE_WINDOW").split()[-1], 16):
+            raise Failed(f"the message box {self.name(box)!r} does not have the keyboard")
 
     def xdotool(self, *args):
         result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=WAIT)
@@ -110,8 +149,11 @@ class Run:
     def type_into(self, field, text, masked=False):
         """Types `text` into `field`. A masked input tells nothing of what it holds; X delivers the keys in order, so
         what the next input shows typed was typed after it."""
-        # Keys go to the X input focus, which no window manager moves here.
-        self.xdotool("windowfocus", "--sync", self.press(field))
+        window = self.press(field)
+        # Keys go to the X input focus, which without a window manager nothing moves to the clicked window.
+        if not self.window_manager:
+            self.xdotool("windowfocus", "--sync", window)
+        self.until("the input to have the keyboard", lambda: self.call(field, ACCESSIBLE, "GetState")[0] >> FOCUSED & 1)
         self.xdotool("type", "--delay", "20", text)
         if not masked:
             self.until(f"{text!r} typed",
@@ -174,8 +216,11 @@ class Run:
 
     def window(self, title=None):
         """The application's window on screen titled `title`, or else its message box."""
-        return self.until(title or "a message box", lambda: next((w for w in self.windows() if self.name(w) == title or
-                                                                  not title and self.role(w) == "alert message"), None))
+        found = self.until(title or "a message box", lambda: next((w for w in self.windows() if self.name(w) == title
+                                                                   or not title and self.role(w) == "alert message"),
+                                                                  None))
+        self.check_managed(found, title)
+        return found
 
     def alert(self, message):
         """Waits for the message box, checks its text and dismisses it with its OK button."""
@@ -245,31 +290,39 @@ def scenario(run, stampo):
         raise Failed(f"stampo ended with status {run.stampo.returncode}")
 
 
+def run_on(desktop, window_manager, stampo, simulator):
+    """One run of the scenario; the failure, if any, with stampo's output."""
+    with tempfile.TemporaryDirectory(prefix="stampo-e2e-") as work:
+        run = Run(work, window_manager)
+        try:
+            run.start_services(simulator)
+            scenario(run, stampo)
+            return None
+        except Exception as failure:
+            if not isinstance(failure, Failed):
+                traceback.print_exc()
+            with contextlib.suppress(OSError), open(os.path.join(work, "stampo.log"), errors="replace") as log:
+                failure = f"{failure}\n--- stampo's output (tail) ---\n{''.join(log.readlines()[-40:])}"
+            return f"on {desktop}, at {run.step}: {failure}"
+        finally:
+            run.stop_all()
+
+
 def main(argv):
     if len(argv) != 3:
         print(__doc__, file=sys.stderr)
         return 2
-    tools = ("Xvfb", "trayer", "xdotool", "dbus-daemon", "/usr/libexec/at-spi-bus-launcher")
+    tools = ("Xvfb", "openbox", "trayer", "xdotool", "xprop", "dbus-daemon", "/usr/libexec/at-spi-bus-launcher")
     missing = [tool for tool in tools if not shutil.which(tool)] + ["python3-dbus"] * (dbus is None)
     if missing:
         print(f"stampo_e2e: skipped, missing {', '.join(missing)} (scripts/setup installs them)")
         return 77
     for stop in (signal.SIGTERM, signal.SIGINT):  # as an exception, so that the clean-up below runs
         signal.signal(stop, lambda signum, frame: sys.exit(f"stampo_e2e: interrupted by signal {signum}"))
-    with tempfile.TemporaryDirectory(prefix="stampo-e2e-") as work:
-        run = Run(work)
-        try:
-            run.start_services(os.path.abspath(argv[2]))
-            scenario(run, os.path.abspath(argv[1]))
-        except Exception as failure:
-            print(f"stampo_e2e: FAILED at {run.step}: {failure}", file=sys.stderr)
-            if not isinstance(failure, Failed):
-                traceback.print_exc()
-            with contextlib.suppress(OSError), open(os.path.join(work, "stampo.log"), errors="replace") as log:
-                print(f"--- stampo's output (tail) ---\n{''.join(log.readlines()[-40:])}", file=sys.stderr)
+    for desktop, window_manager in DESKTOPS:
+        if failure := run_on(desktop, window_manager, os.path.abspath(argv[1]), os.path.abspath(argv[2])):
+            print(f"stampo_e2e: FAILED {failure}", file=sys.stderr)
             return 1
-        finally:
-            run.stop_all()
     print("stampo_e2e: passed")
     return 0
 
