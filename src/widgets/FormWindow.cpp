@@ -11,9 +11,13 @@ namespace stampo {
 namespace {
 
 // Title and close button, and minimise, but no maximise: the forms have a fixed size.
-constexpr Qt::WindowFlags formWindowFlags = Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                                            Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                                            Qt::WindowMinimizeButtonHint;
+constexpr Qt::WindowFlags decorationFlags = Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                            Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint;
+
+// A window opened from another is a dialog: only those does X11 mark as transient for their parent.
+Qt::WindowFlags formWindowFlags(const QWidget* parent) {
+    return (parent ? Qt::Dialog : Qt::Window) | decorationFlags;
+}
 
 } // namespace
 
@@ -31,7 +35,7 @@ void ViewController::closeWindow() {
 }
 
 FormWindow::FormWindow(ViewController* controller, const QString& title, bool deleteOnClose, QWidget* parent)
-    : QWidget(parent, formWindowFlags)
+    : QWidget(parent, formWindowFlags(parent))
     , m_controller(controller) {
     setWindowTitle(title);
     setAttribute(Qt::WA_DeleteOnClose, deleteOnClose);

@@ -74,7 +74,7 @@ class Run:
         with os.fdopen(read_end, "rb") as display:
             self.env["DISPLAY"] = ":" + read_line(display, "the X server's display number")
         if self.window_manager:
-            self.start(["openbox", "--sm-disable", "--config-file", "/dev/null"], "openbox.log")
+            self.start(["openbox", "--sm-disable"], "openbox.log")
             self.until("openbox to manage the screen", lambda: "window id" in self.xprop("-root",
                                                                                    "_NET_SUPPORTING_WM_CHECK"))
         bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1",
@@ -127,6 +127,15 @@ class Run:
             raise Failed(f"the message box {self.name(box)!r} is not stampo's topmost window")
         if int(top, 16) != int(self.xprop("-root", "_NET_ACTIVE_WINDOW").split()[-1], 16):
             raise Failed(f"the message box {self.name(box)!r} does not have the keyboard")
+
+    def check_above(self, upper, lower):
+        """Under a window manager: the window titled `upper` is stacked above the one titled `lower`."""
+        if not self.window_manager:
+            return
+        order = [self.xprop("-id", w, "_NET_WM_NAME").partition("=")[2].strip().strip('"') for w in
+                 self.windows_top_down()]
+        if upper not in order or lower not in order or order.index(upper) > order.index(lower):
+            raise Failed(f"{upper} is not above {lower}: {order}")
 
     def xdotool(self, *args):
         result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=WAIT)
@@ -258,6 +267,17 @@ def scenario(run, stampo):
 
     run.step = "settings"
     form = run.window("Kintone設定")
+    # An alert of the form, and one of the auth-code window it opens, must come above them.
+    run.press(run.find(form, "push button", "OK"))
+    run.alert("サブドメインを入力して下さい")
+    run.press(run.find(form, "push button", "認証コード生成"))
+    auth = run.window("認証コード生成")
+    run.press(run.find(form, "label", "アプリID"))  # raising the settings window keeps its auth-code window above
+    run.check_above("認証コード生成", "Kintone設定")
+    run.press(run.find(auth, "push button", "コード生成"))
+    run.alert("ログイン名を入力して下さい")
+    run.press(run.find(auth, "push button", "Cancel"))
+    run.until("the auth-code window to close", lambda: auth not in run.windows())
     for caption, text, masked in (("サブドメイン", "demo", False), ("認証コード", AUTH_CODE, True), ("アプリID", "1", False)):
         run.type_into(run.beside(form, caption, "text"), text, masked)
     run.press(run.find(form, "push button", "フィールド取得"))
