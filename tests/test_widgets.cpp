@@ -4,20 +4,33 @@
 #include "widgets/ZUMContainerView.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QHash>
+#include <QImage>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <tuple>
 #include <utility>
+
+// Readable failure messages for colours.
+static void PrintTo(const QColor& colour, std::ostream* out) {
+    *out << colour.name(QColor::HexArgb).toStdString();
+}
 
 namespace {
 
 using namespace stampo;
+using stampo::test::processEventsUntil;
 
 TEST(Form, PlacesEachKindCentredInItsRowAndComboboxReadsTheSelectedEntry) {
     ZUMContainerView form;
@@ -53,6 +66,122 @@ TEST(Form, PlacesEachKindCentredInItsRowAndComboboxReadsTheSelectedEntry) {
     for (const auto& [index, key, expected] : cases) {
         combobox->setCurrentIndex(index);
         EXPECT_EQ(combobox->selectedValue(key), expected) << index << key.toStdString();
+    }
+}
+
+// WCAG 2 contrast ratio of two colours: (lighter + 0.05) / (darker + 0.05) of their relative luminances.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& colour) {
+        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+    };
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+// How `area` of `image` is drawn: its commonest colour is the background, the colour farthest from that the text.
+struct Look {
+    QColor background;
+    double contrast;
+};
+Look lookOf(const QImage& image, const QRect& area) {
+    QHash<QRgb, int> counts;
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    QRgb background = counts.cbegin().key();
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > counts.value(background))
+            background = it.key();
+    const auto distance = [background](QRgb pixel) {
+        return std::hypot(qRed(pixel) - qRed(background), qGreen(pixel) - qGreen(background),
+                          qBlue(pixel) - qBlue(background));
+    };
+    QRgb text = background;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (distance(it.key()) > distance(text))
+            text = it.key();
+    return {QColor(background), contrast(QColor(background), QColor(text))};
+}
+
+// Gives the application a palette for the life of the scope.
+class ApplicationPalette final {
+public:
+    explicit ApplicationPalette(const QPalette& palette) { QApplication::setPalette(palette); }
+    ~ApplicationPalette() { QApplication::setPalette(m_saved); }
+
+private:
+    const QPalette m_saved = QApplication::palette();
+};
+
+// The highlight of `palette`, darkened or lightened: the same hue, and readable text on it.
+void expectReadableHighlight(const Look& look, const QPalette& palette, const char* what) {
+    SCOPED_TRACE(what);
+    const QColor highlight = palette.color(QPalette::Highlight);
+    EXPECT_NE(look.background, palette.color(QPalette::Window)) << "not highlighted";
+    EXPECT_NEAR(look.background.hslHue(), highlight.hslHue(), 4) << look.background.name().toStdString();
+    EXPECT_GE(look.contrast, 4.5) << look.background.name().toStdString();
+    if (contrast(highlight, palette.color(QPalette::HighlightedText)) >= 4.5) {
+        EXPECT_EQ(look.background, highlight) << "a readable highlight changed";
+    }
+}
+
+TEST(Form, ComboboxListsAndTheFocusedBoxAreDrawnOnAReadableHighlightAndTheBoxIsOtherwiseBare) {
+    // The style's own highlight, too light for its white text; an orange too light for white text, a blue too dark
+    // for black text, and a blue that is readable as it is.
+    const std::pair<const char*, const char*> highlights[] = {
+        {nullptr, nullptr}, {"#ff8c00", "#ffffff"}, {"#1d3f6e", "#000000"}, {"#0b3d91", "#ffffff"}};
+    for (const auto& [highlight, highlightedText] : highlights) {
+        SCOPED_TRACE(highlight ? highlight : "the style's");
+        QPalette palette = QApplication::palette();
+        if (highlight) {
+            palette.setColor(QPalette::Highlight, QColor(highlight));
+            palette.setColor(QPalette::HighlightedText, QColor(highlightedText));
+        }
+        const ApplicationPalette scope(palette);
+
+        ZUMContainerView form;
+        form.resize(300, 60);
+        QWidget* row = form.addRow(10, form.rowHeight() * 1.5);
+        ZUMTextField* input = form.addInput(row, "appID", 10, 60);
+        ZUMComboBox* combobox = form.addCombobox(row, "fieldIn", 80, 200);
+        combobox->addItems({"出勤日時", "Work start", "退勤日時", "社員 1005 渡辺 翔", "氏名"});
+        form.show();
+        form.activateWindow();
+        input->setFocus();
+        ASSERT_TRUE(processEventsUntil([&] { return input->hasFocus(); }));
+        const QRect box(combobox->mapTo(&form, QPoint()), combobox->size());
+        const QImage bare = form.grab(box).toImage();
+        const Look unfocused = lookOf(bare, bare.rect());
+        EXPECT_EQ(unfocused.background, palette.color(QPalette::Window)) << "a fill";
+        for (int x = 0; x < bare.width(); ++x)
+            for (const int y : {0, bare.height() - 1})
+                ASSERT_EQ(QColor(bare.pixel(x, y)), unfocused.background) << "a frame at " << x << "," << y;
+        EXPECT_GE(unfocused.contrast, 4.5);
+
+        combobox->setFocus();
+        ASSERT_TRUE(processEventsUntil([&] { return combobox->hasFocus(); }));
+        expectReadableHighlight(lookOf(form.grab(box).toImage(), QRect(QPoint(), box.size())), palette, "focused box");
+
+        combobox->showPopup();
+        QAbstractItemView* list = combobox->view();
+        ASSERT_TRUE(processEventsUntil([&] { return list->isVisible(); }));
+        const auto rowLook = [list](int item) {
+            return lookOf(list->viewport()->grab().toImage(), list->visualRect(list->model()->index(item, 0)));
+        };
+        const QPoint pointer = list->visualRect(list->model()->index(1, 0)).center();
+        QMouseEvent move(QEvent::MouseMove, pointer, list->viewport()->mapToGlobal(pointer), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &move);
+        expectReadableHighlight(rowLook(1), palette, "hovered item");
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QApplication::sendEvent(list, &down);
+        ASSERT_EQ(list->currentIndex().row(), 2);
+        expectReadableHighlight(rowLook(2), palette, "current item");
+        EXPECT_GE(rowLook(3).contrast, 4.5) << "a plain item";
+        combobox->hidePopup();
     }
 }
 

@@ -59,7 +59,9 @@ private:
     QString m_name;
 };
 
-// A non-editable combo box whose items come with a data source: one text-keyed map per item, in item order.
+// A non-editable combo box whose items come with a data source: one text-keyed map per item, in item order. It
+// draws no frame or fill of its own on the form, except the highlight while it has the keyboard focus; its list and
+// the box use a highlight that keeps the highlighted text readable.
 class ZUMComboBox final : public QComboBox {
     Q_OBJECT
 public:
@@ -71,6 +73,9 @@ public:
     // The value under `key` of the selected item's entry; the empty text when nothing is selected, the data
     // source has no entry for the selection, or the value is not a text.
     QString selectedValue(const QString& key) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     friend class ZUMContainerView;
