@@ -1,11 +1,15 @@
 #include "widgets/ZUMControls.h"
 
 #include <QAbstractItemView>
+#include <QCompleter>
+#include <QIdentityProxyModel>
+#include <QItemDelegate>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace stampo {
 namespace {
@@ -46,6 +50,60 @@ QPalette withReadableHighlight(QPalette palette) {
     return palette;
 }
 
+// Rows a list shows at most before it scrolls; thousands of employees would fill the screen.
+constexpr int visibleRows = 15;
+
+// The role under which a searchable box's completer finds the searched values of an item's entry.
+constexpr int searchRole = Qt::UserRole + 1;
+
+// The box's items with, under searchRole, the values of their entries under the searched keys, one a line: the
+// typed text cannot hold a line break, so it is found within one value.
+class SearchModel final : public QIdentityProxyModel {
+public:
+    SearchModel(const ZUMComboBox& box, QStringList keys, QObject* parent)
+        : QIdentityProxyModel(parent)
+        , m_box(box)
+        , m_keys(std::move(keys)) {
+        setSourceModel(box.model());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != searchRole)
+            return QIdentityProxyModel::data(index, role);
+        const QVariantMap entry = m_box.datasource().value(index.row());
+        QStringList values;
+        for (const QString& key : m_keys)
+            values << entry.value(key).toString();
+        return values.join(u'\n');
+    }
+
+private:
+    const ZUMComboBox& m_box;
+    const QStringList m_keys;
+};
+
+// Searches under searchRole but completes with the item's text, which is what the box shows for the item.
+class ItemCompleter final : public QCompleter {
+public:
+    using QCompleter::QCompleter;
+    QString pathFromIndex(const QModelIndex& index) const override { return index.data(Qt::DisplayRole).toString(); }
+};
+
+// Draws the items of a searchable box's lists: the item under the pointer as selected, as a menu-like list does
+// (only in looks: selecting a suggestion puts its text into the box, replacing what the user is typing), and no
+// focus frame, which the selection already shows and which some styles lay translucently over the item's text.
+class ListItemDelegate final : public QItemDelegate {
+public:
+    using QItemDelegate::QItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem item(option);
+        if (item.state.testFlag(QStyle::State_MouseOver))
+            item.state |= QStyle::State_Selected;
+        item.state &= ~QStyle::State_HasFocus;
+        QItemDelegate::paint(painter, item, index);
+    }
+};
+
 } // namespace
 
 ZUMButton::ZUMButton(QWidget* parent)
@@ -67,8 +125,8 @@ ZUMSecureTextField::ZUMSecureTextField(QWidget* parent)
 
 ZUMComboBox::ZUMComboBox(QWidget* parent)
     : QComboBox(parent) {
-    // The user can only pick one of the listed items. The list is given its own palette: styles that show it as a
-    // menu give it the menus' palette rather than the box's.
+    // Until made searchable, the user can only pick one of the listed items. The list is given its own palette:
+    // styles that show it as a menu give it the menus' palette rather than the box's.
     setEditable(false);
     setFrame(false);
     setPalette(withReadableHighlight(palette()));
@@ -94,8 +152,68 @@ void ZUMComboBox::paintEvent(QPaintEvent*) {
     painter.drawPrimitive(QStyle::PE_IndicatorArrowDown, arrow);
 }
 
+void ZUMComboBox::focusInEvent(QFocusEvent* event) {
+    QComboBox::focusInEvent(event);
+    updateTextColours();
+}
+
+void ZUMComboBox::focusOutEvent(QFocusEvent* event) {
+    QComboBox::focusOutEvent(event);
+    updateTextColours();
+}
+
+void ZUMComboBox::updateTextColours() {
+    QLineEdit* edit = lineEdit();
+    if (!edit)
+        return;
+    // The line edit fills nothing itself, so it shows what the box paints. On the highlight, selected text takes the
+    // highlight's colours swapped, or it would not stand out.
+    const bool focused = hasFocus();
+    QPalette colours = palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const QColor fill = palette().color(group, QPalette::Highlight);
+        const QColor text = palette().color(group, focused ? QPalette::HighlightedText : QPalette::WindowText);
+        colours.setColor(group, QPalette::Base, Qt::transparent);
+        colours.setColor(group, QPalette::Text, text);
+        if (focused) {
+            colours.setColor(group, QPalette::Highlight, text);
+            colours.setColor(group, QPalette::HighlightedText, fill);
+        }
+    }
+    edit->setPalette(colours);
+}
+
+void ZUMComboBox::setSearchKeys(const QStringList& keys) {
+    // The box keeps the focus and hands keys and input method text to its line edit; it takes input methods
+    // from the moment it is editable.
+    setEditable(true);
+    // Enter takes the typed text as it is, as in any line edit, and goes on to the window's default action.
+    setInsertPolicy(QComboBox::NoInsert);
+    setMaxVisibleItems(visibleRows);
+    setItemDelegate(new ListItemDelegate(view()));
+    auto* completer = new ItemCompleter(this);
+    completer->setModel(new SearchModel(*this, keys, completer));
+    completer->setCompletionRole(searchRole);
+    completer->setFilterMode(Qt::MatchContains);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setMaxVisibleItems(visibleRows);
+    // The box maps the chosen suggestion back to its own item, so the entry is the item's even where names repeat.
+    setCompleter(completer);
+    QAbstractItemView* suggestions = completer->popup();
+    suggestions->setPalette(withReadableHighlight(suggestions->palette()));
+    suggestions->setItemDelegate(new ListItemDelegate(suggestions));
+    suggestions->viewport()->setAttribute(Qt::WA_Hover);
+    updateTextColours();
+}
+
+int ZUMComboBox::selectedIndex() const {
+    const int index = currentIndex();
+    // A typed text names no item, even while the item picked before it is still the current one.
+    return isEditable() && currentText() != itemText(index) ? -1 : index;
+}
+
 QString ZUMComboBox::selectedValue(const QString& key) const {
-    const qsizetype index = currentIndex();
+    const qsizetype index = selectedIndex();
     if (index < 0 || index >= m_datasource.size())
         return {};
     const QVariant value = m_datasource.at(index).value(key);
