@@ -4,18 +4,34 @@
 #include "widgets/ZUMContainerView.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
+#include <QHash>
+#include <QImage>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QScreen>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <string>
 #include <tuple>
 #include <utility>
+
+// Readable failure messages for colours.
+static void PrintTo(const QColor& colour, std::ostream* out) {
+    *out << colour.name(QColor::HexArgb).toStdString();
+}
 
 namespace {
 
@@ -56,6 +72,187 @@ TEST(Form, PlacesEachKindCentredInItsRowAndComboboxReadsTheSelectedEntry) {
     for (const auto& [index, key, expected] : cases) {
         combobox->setCurrentIndex(index);
         EXPECT_EQ(combobox->selectedValue(key), expected) << index << key.toStdString();
+    }
+    // A searchable box showing a typed text has no selection, though the item picked before is still current.
+    combobox->setSearchKeys({"code"});
+    combobox->setCurrentIndex(1);
+    EXPECT_EQ(combobox->selectedValue("code"), "suzuki");
+    combobox->setEditText("鈴");
+    EXPECT_EQ(combobox->currentIndex(), 1);
+    EXPECT_EQ(combobox->selectedIndex(), -1);
+    EXPECT_EQ(combobox->selectedValue("code"), QString());
+}
+
+// WCAG 2 contrast ratio of two colours: (lighter + 0.05) / (darker + 0.05) of their relative luminances.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& colour) {
+        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+    };
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+// How `area` of `image` is drawn: its commonest colour is the background, the colour farthest from that the text.
+struct Look {
+    QColor background;
+    double contrast;
+};
+Look lookOf(const QImage& image, const QRect& area) {
+    QHash<QRgb, int> counts;
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    QRgb background = counts.cbegin().key();
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > counts.value(background))
+            background = it.key();
+    const auto distance = [background](QRgb pixel) {
+        return std::hypot(qRed(pixel) - qRed(background), qGreen(pixel) - qGreen(background),
+                          qBlue(pixel) - qBlue(background));
+    };
+    QRgb text = background;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (distance(it.key()) > distance(text))
+            text = it.key();
+    return {QColor(background), contrast(QColor(background), QColor(text))};
+}
+
+// Gives the application a palette for the life of the scope.
+class ApplicationPalette final {
+public:
+    explicit ApplicationPalette(const QPalette& palette) { QApplication::setPalette(palette); }
+    ~ApplicationPalette() { QApplication::setPalette(m_saved); }
+
+private:
+    const QPalette m_saved = QApplication::palette();
+};
+
+// The highlight of `palette`, darkened or lightened: the same hue, and readable text on it.
+void expectReadableHighlight(const Look& look, const QPalette& palette, const char* what) {
+    SCOPED_TRACE(what);
+    const QColor highlight = palette.color(QPalette::Highlight);
+    EXPECT_NE(look.background, palette.color(QPalette::Window)) << "not highlighted";
+    EXPECT_NEAR(look.background.hslHue(), highlight.hslHue(), 4) << look.background.name().toStdString();
+    EXPECT_GE(look.contrast, 4.5) << look.background.name().toStdString();
+    if (contrast(highlight, palette.color(QPalette::HighlightedText)) >= 4.5) {
+        EXPECT_EQ(look.background, highlight) << "a readable highlight changed";
+    }
+}
+
+// Expects the item under the pointer, then the current item of the open `list` to be drawn readably on the
+// highlight of `palette`.
+void expectReadableItems(QAbstractItemView& list, const QPalette& palette) {
+    const auto look = [&list](int row) {
+        return lookOf(list.viewport()->grab().toImage(), list.visualRect(list.model()->index(row, 0)));
+    };
+    const QPoint pointer = list.visualRect(list.model()->index(1, 0)).center();
+    QMouseEvent move(QEvent::MouseMove, pointer, list.viewport()->mapToGlobal(pointer), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &move);
+    expectReadableHighlight(look(1), palette, "item under the pointer");
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(&list, &down);
+    const int current = list.currentIndex().row();
+    ASSERT_TRUE(current >= 0 && current != 1) << current;
+    expectReadableHighlight(look(current), palette, "current item");
+}
+
+TEST(Form, ComboboxListsAndTheFocusedBoxAreDrawnOnAReadableHighlightAndTheBoxIsOtherwiseBare) {
+    // The style's own highlight, too light for its white text; an orange too light for white text, a blue too dark
+    // for black text, and a blue that is readable as it is.
+    const std::pair<const char*, const char*> highlights[] = {
+        {nullptr, nullptr}, {"#ff8c00", "#ffffff"}, {"#1d3f6e", "#000000"}, {"#0b3d91", "#ffffff"}};
+    const QStringList items{"出勤日時", "Work start", "退勤日時", "社員 1005 渡辺 翔", "氏名"};
+    for (const auto& [highlight, highlightedText] : highlights) {
+        QPalette palette = QApplication::palette();
+        if (highlight) {
+            palette.setColor(QPalette::Highlight, QColor(highlight));
+            palette.setColor(QPalette::HighlightedText, QColor(highlightedText));
+        }
+        const ApplicationPalette scope(palette);
+        for (const bool searchable : {false, true}) {
+            SCOPED_TRACE(std::string(highlight ? highlight : "the style's") + (searchable ? ", searchable" : ""));
+            ZUMContainerView form;
+            form.resize(300, 60);
+            QWidget* row = form.addRow(10, form.rowHeight() * 1.5);
+            ZUMTextField* input = form.addInput(row, "appID", 10, 60);
+            ZUMComboBox* combobox = form.addCombobox(row, "fieldIn", 80, 200);
+            combobox->addItems(items);
+            if (searchable) {
+                QList<QVariantMap> entries;
+                for (const QString& item : items)
+                    entries.append({{"name", item}});
+                combobox->setDatasource(entries);
+                combobox->setSearchKeys({"name"});
+            }
+            form.show();
+            form.activateWindow();
+            input->setFocus();
+            ASSERT_TRUE(processEventsUntil([&] { return input->hasFocus(); }));
+            const QRect box(combobox->mapTo(&form, QPoint()), combobox->size());
+            // The text is measured left of the arrow, which is drawn in the text's colour and would stand in for it.
+            QStyleOptionComboBox option;
+            option.initFrom(combobox);
+            const int arrowLeft = combobox->style()
+                                      ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, combobox)
+                                      .left();
+            const QRect text(0, 0, arrowLeft, box.height());
+            const auto expectBare = [&] {
+                const QImage bare = form.grab(box).toImage();
+                const Look unfocused = lookOf(bare, text);
+                EXPECT_EQ(unfocused.background, palette.color(QPalette::Window)) << "a fill";
+                for (int x = 0; x < bare.width(); ++x)
+                    for (const int y : {0, bare.height() - 1})
+                        ASSERT_EQ(QColor(bare.pixel(x, y)), unfocused.background) << "a frame at " << x << "," << y;
+                EXPECT_GE(unfocused.contrast, 4.5);
+            };
+            expectBare();
+
+            combobox->setFocus();
+            ASSERT_TRUE(processEventsUntil([&] { return combobox->hasFocus(); }));
+            expectReadableHighlight(lookOf(form.grab(box).toImage(), text), palette, "focused box");
+
+            if (searchable) {
+                // Selected text stands out on the highlight too: the block behind it is not the box's fill.
+                QLineEdit& edit = *combobox->lineEdit();
+                const auto cursorAt = [&](int position) {
+                    edit.setCursorPosition(position);
+                    const QRect cursor = edit.inputMethodQuery(Qt::ImCursorRectangle).toRect();
+                    return QRect(edit.mapTo(combobox, cursor.topLeft()), cursor.size());
+                };
+                const QRect first = cursorAt(0);
+                const QRect selected = QRect(QPoint(first.center().x() + 1, first.top() + 2),
+                                             QPoint(cursorAt(2).center().x() - 1, first.bottom() - 2)) &
+                                       edit.geometry();
+                edit.setSelection(0, 2);
+                const Look selection = lookOf(form.grab(box).toImage(), selected);
+                edit.deselect();
+                EXPECT_NE(selection.background, lookOf(form.grab(box).toImage(), text).background) << "unseen";
+                EXPECT_GE(selection.contrast, 4.5);
+            }
+
+            combobox->showPopup();
+            ASSERT_TRUE(processEventsUntil([&] { return combobox->view()->isVisible(); }));
+            expectReadableItems(*combobox->view(), palette);
+            combobox->hidePopup();
+            if (searchable) {
+                combobox->clearEditText();
+                QInputMethodEvent typed;
+                typed.setCommitString("日時");
+                QApplication::sendEvent(combobox, &typed);
+                QAbstractItemView* suggestions = combobox->completer()->popup();
+                ASSERT_TRUE(processEventsUntil([&] { return suggestions->isVisible(); }));
+                ASSERT_EQ(suggestions->model()->rowCount(), 2);
+                expectReadableItems(*suggestions, palette);
+                suggestions->hide();
+            }
+            input->setFocus();
+            ASSERT_TRUE(processEventsUntil([&] { return input->hasFocus(); }));
+            expectBare();
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QList>
 #include <QPointer>
 #include <QVariantMap>
@@ -84,7 +85,9 @@ void AttendView::loadView() {
 void AttendView::viewDidLoad() {
     ZUMContainerView* view = container();
     const qreal comboRow = 1.5 * view->rowHeight();
-    view->addCombobox(view->addRow(m_top, comboRow), keepUser, controlX, controlWidth);
+    // Thousands of employees are found by typing part of a name or code.
+    view->addCombobox(view->addRow(m_top, comboRow), keepUser, controlX, controlWidth)
+        ->setSearchKeys({QStringLiteral("name"), QStringLiteral("code")});
     m_top += comboRow;
     view->setRowHeight(3.0 * ZUMContainerView::fontSize());
     const qreal buttonRow = 1.5 * view->rowHeight();
@@ -110,7 +113,7 @@ void AttendView::buttonAction(ZUMButton* sender) {
     if (sender->name() != QStringLiteral("ok"))
         return closeWindow();
     const ZUMComboBox* combo = container()->combobox().value(keepUser);
-    if (!combo || combo->currentIndex() < 1)
+    if (!combo || combo->selectedIndex() < 1)
         return m_alert->show("従業員を選択して下さい");
     emit m_notifications->didStampoAttend(QVariantMap{{keepUser, combo->selectedValue(QStringLiteral("code"))}});
     closeWindow();
@@ -146,6 +149,9 @@ void AttendView::showEmployees(const Json& employees) {
     for (const QVariantMap& entry : combo->datasource())
         combo->addItem(entry.value(QStringLiteral("name")).toString());
     combo->setCurrentIndex(static_cast<int>(preselectedEmployee(employees, text(*m_store, keepUser))));
+    // Typing then replaces the preselected name instead of adding to it.
+    if (QLineEdit* typed = combo->lineEdit())
+        typed->selectAll();
 }
 
 } // namespace stampo

@@ -14,8 +14,8 @@ class Notifications;
 class SettingsStore;
 class ZUMButton;
 
-// The employee-selection form: a combo box of the employees loaded afresh from kintone at every showing, and the
-// "勤務開始" button that posts the chosen employee's code as "didStampoAttend".
+// The employee-selection form: a combo box of the employees loaded afresh from kintone at every showing, searchable
+// by name and code, and the "勤務開始" button that posts the chosen employee's code as "didStampoAttend".
 class AttendView final : public ViewController {
     Q_OBJECT
 public:
