@@ -4,20 +4,19 @@
 #include "app/PowerEvents.h"
 #include "app/SettingsKeys.h"
 #include "app/SettingsStore.h"
+#include "app/TrayIcon.h"
 #include "attend/AttendView.h"
 #include "settings/SettingView.h"
 #include "widgets/Alert.h"
 #include "widgets/FormWindow.h"
 #include "widgets/Notifications.h"
 
-#include <QCursor>
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
 #include <QPixmap>
-#include <QSystemTrayIcon>
 
 namespace stampo {
 
@@ -66,7 +65,7 @@ std::optional<Attendance::UserInfo> toUserInfo(const QVariantMap& userInfo) {
 AppDelegate::AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone,
                          std::shared_ptr<const Reachability> reachability, std::shared_ptr<MainQueue> mainQueue,
                          std::shared_ptr<Alert> alert, Notifications* notifications, QDBusConnection systemBus,
-                         QObject* parent)
+                         QDBusConnection sessionBus, QObject* parent)
     : QObject(parent)
     , m_store(std::move(store))
     , m_kintone(std::move(kintone))
@@ -74,8 +73,8 @@ AppDelegate::AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone,
     , m_alert(std::move(alert))
     , m_notifications(notifications)
     , m_systemBus(std::move(systemBus))
-    , m_attendance(std::make_shared<Attendance>(m_store, m_kintone, std::move(reachability), m_mainQueue, m_alert))
-    , m_statusItem(new QSystemTrayIcon(this)) {}
+    , m_sessionBus(std::move(sessionBus))
+    , m_attendance(std::make_shared<Attendance>(m_store, m_kintone, std::move(reachability), m_mainQueue, m_alert)) {}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -106,16 +105,10 @@ void AppDelegate::buildMenu() {
     m_menu->addAction("勤務終了", this, &AppDelegate::workend);
     m_menu->addAction("Kintone設定", this, &AppDelegate::setting);
 
-    m_statusItem->setIcon(drawIcon());
-    m_statusItem->setToolTip(applicationName);
-    m_statusItem->setContextMenu(m_menu.get());
-    // The right click opens the context menu by itself; the left click opens the same menu.
-    connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
-            m_menu->popup(QCursor::pos());
-    });
-    // Without a tray host yet Qt keeps the icon and shows it once a host appears.
-    m_statusItem->show();
+    m_trayIcon = std::make_unique<TrayIcon>(m_sessionBus, m_menu.get());
+    m_trayIcon->setIcon(drawIcon());
+    m_trayIcon->setToolTip(applicationName);
+    m_trayIcon->show();
 }
 
 void AppDelegate::observe() {
