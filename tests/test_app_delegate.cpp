@@ -3,9 +3,12 @@
 #include "app/PowerEvents.h"
 #include "app/QSettingsStore.h"
 #include "app/QtMainQueue.h"
+#include "app/StatusNotifierItem.h"
+#include "app/TrayIcon.h"
 #include "support/AttendanceRig.h"
 #include "support/KintoneTest.h"
 #include "support/LogindMock.h"
+#include "support/StatusNotifierWatcherMock.h"
 #include "widgets/FormWindow.h"
 #include "widgets/Notifications.h"
 #include "widgets/ZUMContainerView.h"
@@ -41,11 +44,11 @@ public:
     std::vector<bool> overWindow;
 };
 
-// One run of the application on a settings file of its own, talking to the simulator and to `systemBus`.
+// One run of the application on a settings file of its own, talking to the simulator and to the buses.
 struct App {
-    App(TransportOptions options, QDBusConnection systemBus)
+    App(TransportOptions options, QDBusConnection systemBus, QDBusConnection sessionBus)
         : delegate(store, Kintone(queue, alert, std::move(options)), reachability, queue, alert, &notifications,
-                   std::move(systemBus)) {}
+                   std::move(systemBus), std::move(sessionBus)) {}
 
     QTemporaryDir dir;
     std::shared_ptr<SwitchedReachability> reachability = std::make_shared<SwitchedReachability>();
@@ -65,8 +68,9 @@ FormWindow* shown(const App& app) {
 
 class AppDelegateTest : public KintoneTest {
 protected:
-    std::unique_ptr<App> launch(bool configured, QDBusConnection systemBus = QDBusConnection("no system bus")) {
-        auto app = std::make_unique<App>(transportOptions(), std::move(systemBus));
+    std::unique_ptr<App> launch(bool configured, QDBusConnection systemBus = QDBusConnection("no system bus"),
+                                QDBusConnection sessionBus = QDBusConnection("no session bus")) {
+        auto app = std::make_unique<App>(transportOptions(), std::move(systemBus), std::move(sessionBus));
         if (configured)
             configure(*app->store, authCode);
         app->delegate.applicationDidFinishLaunching();
@@ -102,10 +106,16 @@ TEST_F(AppDelegateTest, TrayMenuHoldsTheThreeCommandsAndOpensOnALeftClick) {
     for (const QAction* action : app->delegate.menu()->actions())
         titles << action->text();
     EXPECT_EQ(titles, QStringList({"勤務開始", "勤務終了", "Kintone設定"}));
-    QSystemTrayIcon* const tray = app->delegate.statusItem();
-    EXPECT_EQ(tray->contextMenu(), app->delegate.menu());
+    const TrayIcon* const tray = app->delegate.trayIcon();
+    EXPECT_EQ(tray->menu(), app->delegate.menu());
     EXPECT_EQ(tray->toolTip(), "Stampo");
-    emit tray->activated(QSystemTrayIcon::Trigger);
+    // Without a session bus, on XEmbed only.
+    QSystemTrayIcon* const xembed = tray->xembedIcon();
+    ASSERT_NE(xembed, nullptr);
+    EXPECT_EQ(xembed->contextMenu(), app->delegate.menu());
+    EXPECT_EQ(xembed->toolTip(), "Stampo");
+    EXPECT_TRUE(xembed->isVisible());
+    emit xembed->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(processEventsUntil([&] { return app->delegate.menu()->isVisible(); }));
     app->delegate.menu()->hide();
 }
@@ -164,7 +174,7 @@ TEST_F(AppDelegateTest, CommandsBringUpTheirWindowEndTheWorkingDayOrRefuseWithTh
 TEST_F(AppDelegateTest, TrayShowsTheWorkingDayAndStaysUsableWhileKintoneIsSlowSendingNothingTwice) {
     const auto app = launch(true);
     app->delegate.attendWindow()->close();
-    QSystemTrayIcon& tray = *app->delegate.statusItem();
+    const TrayIcon& tray = *app->delegate.trayIcon();
     const QList<QAction*> commands = app->delegate.menu()->actions();
     const auto icon = [&] { return tray.icon().pixmap(32).toImage(); };
     const QImage offDuty = icon();
@@ -235,6 +245,19 @@ TEST_F(AppDelegateTest, AnEmployeeWindowOnScreenLoadsItsListAfreshWheneverItIsSh
         show();
         EXPECT_TRUE(processEventsUntil([&] { return firstCode() == expected; })) << firstCode().toStdString();
     }
+}
+
+// Against python-dbusmock's StatusNotifierWatcher with a host, on a private session bus.
+TEST_F(AppDelegateTest, TheTrayItemRegistersOnTheSessionBusAndNoXEmbedIconIsMade) {
+    PrivateBus bus;
+    ASSERT_TRUE(bus.connected()) << "no private D-Bus daemon";
+    StatusNotifierWatcherMock watcher(bus, true);
+    ASSERT_TRUE(watcher.running());
+    const auto app = launch(true, QDBusConnection("no system bus"), bus.connection());
+    const TrayIcon* const tray = app->delegate.trayIcon();
+    ASSERT_TRUE(processEventsUntil([&] { return tray->statusNotifierItem()->isShown(); }));
+    EXPECT_EQ(watcher.items(), QStringList{bus.connection().baseService()});
+    EXPECT_EQ(tray->xembedIcon(), nullptr);
 }
 
 // Against python-dbusmock's logind on a private bus, which comes up after the application.

@@ -5,13 +5,13 @@
 #include "app/PowerEvents.h"
 #include "app/SettingsKeys.h"
 #include "app/SettingsStore.h"
+#include "app/TrayIcon.h"
 #include "attend/AttendView.h"
 #include "settings/SettingView.h"
 #include "widgets/Alert.h"
 #include "widgets/FormWindow.h"
 #include "widgets/Notifications.h"
 
-#include <QCursor>
 #include <QDateTime>
 #include <QIcon>
 #include <QMenu>
@@ -20,7 +20,6 @@
 #include <QPen>
 #include <QPixmap>
 #include <QPointer>
-#include <QSystemTrayIcon>
 
 namespace stampo {
 
@@ -79,7 +78,7 @@ std::optional<Attendance::UserInfo> toUserInfo(const QVariantMap& userInfo) {
 AppDelegate::AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone,
                          std::shared_ptr<const Reachability> reachability, std::shared_ptr<MainQueue> mainQueue,
                          std::shared_ptr<Alert> alert, Notifications* notifications, QDBusConnection systemBus,
-                         QObject* parent)
+                         QDBusConnection sessionBus, QObject* parent)
     : QObject(parent)
     , m_store(std::move(store))
     , m_kintone(std::move(kintone))
@@ -87,8 +86,8 @@ AppDelegate::AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone,
     , m_alert(std::move(alert))
     , m_notifications(notifications)
     , m_systemBus(std::move(systemBus))
-    , m_attendance(std::make_shared<Attendance>(m_store, m_kintone, std::move(reachability), m_mainQueue, m_alert))
-    , m_statusItem(new QSystemTrayIcon(this)) {
+    , m_sessionBus(std::move(sessionBus))
+    , m_attendance(std::make_shared<Attendance>(m_store, m_kintone, std::move(reachability), m_mainQueue, m_alert)) {
     // Changes come from kintone's worker threads; the tray is updated on the main thread.
     m_attendance->setStateListener([queue = m_mainQueue, self = QPointer<AppDelegate>(this)] {
         queue->async([self] {
@@ -127,15 +126,9 @@ void AppDelegate::buildMenu() {
     m_menu->addAction("勤務終了", this, &AppDelegate::workend);
     m_menu->addAction("Kintone設定", this, &AppDelegate::setting);
 
+    m_trayIcon = std::make_unique<TrayIcon>(m_sessionBus, m_menu.get());
     showState();
-    m_statusItem->setContextMenu(m_menu.get());
-    // The right click opens the context menu by itself; the left click opens the same menu.
-    connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
-            m_menu->popup(QCursor::pos());
-    });
-    // Without a tray host yet Qt keeps the icon and shows it once a host appears.
-    m_statusItem->show();
+    m_trayIcon->show();
 }
 
 void AppDelegate::observe() {
@@ -162,7 +155,7 @@ bool AppDelegate::requireConfigured() const {
 }
 
 void AppDelegate::showState() {
-    if (!m_menu)
+    if (!m_trayIcon)
         return;
     // While a work start or work end is on its way, neither can be asked again: it would be sent twice.
     const bool sending = m_attendance->isSending();
@@ -179,9 +172,9 @@ void AppDelegate::showState() {
     } else if (m_attendance->hasPendingWorkEnd()) {
         tip = QString::fromUtf8(pendingTip);
     }
-    m_statusItem->setToolTip(tip);
+    m_trayIcon->setToolTip(tip);
     if (!m_iconOnDuty || *m_iconOnDuty != onDuty) {
-        m_statusItem->setIcon(drawIcon(onDuty));
+        m_trayIcon->setIcon(drawIcon(onDuty));
         m_iconOnDuty = onDuty;
     }
 }

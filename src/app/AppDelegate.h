@@ -9,7 +9,6 @@
 #include <optional>
 
 class QMenu;
-class QSystemTrayIcon;
 
 namespace stampo {
 
@@ -21,6 +20,7 @@ class Notifications;
 class PowerEvents;
 class Reachability;
 class SettingsStore;
+class TrayIcon;
 
 // The application shell: the tray icon and its menu, the employee and settings windows made once per run, the
 // launch set-up and the menu commands. It lives for the whole run and owns the working day (Attendance).
@@ -28,10 +28,11 @@ class AppDelegate final : public QObject {
     Q_OBJECT
 public:
     // `notifications` must outlive the delegate. `systemBus` reaches logind for sleep and power-off; without it
-    // (not connected) the application runs without them.
+    // (not connected) the application runs without them. `sessionBus` reaches StatusNotifierItem trays; without it
+    // the icon goes to an XEmbed tray only.
     AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone, std::shared_ptr<const Reachability> reachability,
                 std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert, Notifications* notifications,
-                QDBusConnection systemBus, QObject* parent = nullptr);
+                QDBusConnection systemBus, QDBusConnection sessionBus, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // Builds the menu and the windows, seeds the store, shows the first window and starts observing.
@@ -44,7 +45,8 @@ public:
     // The user launched the application again while it runs: offer what is useful now.
     void reopen();
 
-    QSystemTrayIcon* statusItem() const { return m_statusItem; }
+    // Null until launched.
+    TrayIcon* trayIcon() const { return m_trayIcon.get(); }
     QMenu* menu() const { return m_menu.get(); }
     FormWindow* attendWindow() const { return m_attendWindow.get(); }
     FormWindow* settingWindow() const { return m_settingWindow.get(); }
@@ -67,9 +69,10 @@ private:
     const std::shared_ptr<Alert> m_alert;
     Notifications* const m_notifications;
     const QDBusConnection m_systemBus;
+    const QDBusConnection m_sessionBus;
     const std::shared_ptr<Attendance> m_attendance;
-    QSystemTrayIcon* const m_statusItem;
     std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<TrayIcon> m_trayIcon;
     std::unique_ptr<FormWindow> m_attendWindow;
     std::unique_ptr<FormWindow> m_settingWindow;
     std::unique_ptr<PowerEvents> m_powerEvents;

@@ -59,9 +59,10 @@ int main(int argc, char** argv) {
     const auto mainQueue = std::make_shared<stampo::QtMainQueue>();
     const auto alert = std::make_shared<stampo::MessageBoxAlert>();
     stampo::Notifications notifications;
-    stampo::AppDelegate delegate(
-        std::make_shared<stampo::QSettingsStore>(settingsFile), stampo::Kintone(mainQueue, alert, transport),
-        std::make_shared<stampo::HostReachability>(), mainQueue, alert, &notifications, QDBusConnection::systemBus());
+    stampo::AppDelegate delegate(std::make_shared<stampo::QSettingsStore>(settingsFile),
+                                 stampo::Kintone(mainQueue, alert, transport),
+                                 std::make_shared<stampo::HostReachability>(), mainQueue, alert, &notifications,
+                                 QDBusConnection::systemBus(), QDBusConnection::sessionBus());
     // From inside the event loop, so that a signal arriving while the first alert is up still ends the run.
     QTimer::singleShot(0, &delegate, [&delegate, &instance] {
         delegate.applicationDidFinishLaunching();
