@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """usage: stampo_e2e.py STAMPO SIMULATOR
 Runs stampo on a private Xvfb against the kintone simulator, from the first launch to a work end from the tray menu,
-typing and clicking with xdotool and reading the windows over AT-SPI: once on a bare X server and once under a window
-manager (openbox), each with trayer as tray host. Exits 77 when a tool is missing."""
+typing and clicking with xdotool and reading the windows over AT-SPI. It runs on several desktops: a bare X server and
+a window manager (openbox), with trayer as XEmbed tray host, or with a StatusNotifierItem host (python-dbusmock's
+watcher on the private session bus) that is up before stampo or comes after it, whose menu it drives over D-Bus.
+Exits 77 when a tool is missing."""
 
-import contextlib, http.client, json, os, re, select, shutil, signal, socket, ssl, subprocess, sys, tempfile, time
+import contextlib, http.client, importlib.util, json, os, re, select, shutil, signal, socket, ssl, subprocess, sys, tempfile, time
 import traceback
 
 try:
@@ -29,16 +31,22 @@ def read_line(stream, what):
     return stream.readline().decode().strip()
 
 
-# Each run's desktop: its name, and whether a window manager runs.
-DESKTOPS = (("a bare X server", False), ("openbox", True))
+# Each run's desktop: its name, whether a window manager runs, and its tray: trayer started after stampo's first
+# alert, or a StatusNotifierItem host up before stampo or started after its first alert.
+DESKTOPS = (("a bare X server with trayer", False, "xembed"), ("openbox with trayer", True, "xembed"),
+            ("openbox with a StatusNotifierItem host", True, "sni-before"),
+            ("openbox with a StatusNotifierItem host that comes late", True, "sni-after"))
+WATCHER_TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
+                                "status_notifier_watcher.py")
+ITEM, DBUSMENU = "org.kde.StatusNotifierItem", "com.canonical.dbusmenu"
 
 
 class Run:
     """One run: its scratch directory, its processes, and the X, AT-SPI and kintone calls the steps make."""
 
-    def __init__(self, work, window_manager):
+    def __init__(self, work, window_manager, tray):
         self.work, self.processes, self.stampo, self.step = work, [], None, "setup"
-        self.window_manager = window_manager
+        self.window_manager, self.tray = window_manager, tray
         drop = ("QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS")
         self.env = {k: v for k, v in os.environ.items() if k not in drop}
         self.env.update({f"XDG_{d.upper()}_HOME": os.path.join(work, d) for d in ("config", "data", "cache", "state")})
@@ -80,9 +88,9 @@ class Run:
         bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1",
                           f"--address=unix:dir={self.work}"], "dbus.log", stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = read_line(bus.stdout, "the session bus address")
-        session = dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
+        self.session = dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
         # Asking for the accessibility bus starts it (at-spi-bus-launcher) on this display.
-        self.a11y = dbus.bus.BusConnection(str(self.until("the accessibility bus", lambda: session.call_blocking(
+        self.a11y = dbus.bus.BusConnection(str(self.until("the accessibility bus", lambda: self.session.call_blocking(
             "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None, ()))))
         simulator = self.start([simulator_path, "--cert-dir", os.path.join(self.work, "certs")], "simulator.log",
                                stdout=subprocess.PIPE)
@@ -91,6 +99,34 @@ class Run:
             raise Failed(f"the simulator said {line!r}")
         self.address, self.ca_file = (match[2], int(match[3])), match[4]
         self.env.update(STAMPO_CONNECT_TO=match[1], STAMPO_CA_FILE=match[4], STAMPO_PROBE_HOST="localhost")
+
+    def start_tray(self):
+        """The desktop's tray host: trayer, or a StatusNotifierWatcher with a host registered."""
+        if self.tray == "xembed":
+            self.start(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request"], "trayer.log")
+            return
+        self.start(["/usr/bin/python3", "-m", "dbusmock", "--template", WATCHER_TEMPLATE, "--parameters",
+                    '{"host": true}'], "watcher.log")
+        self.until("the StatusNotifierWatcher", lambda: self.session.name_has_owner("org.kde.StatusNotifierWatcher"))
+
+    def tray_item(self):
+        """stampo's StatusNotifierItem, once registered with the watcher: its bus name."""
+        watcher = ("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+        return self.until("stampo's StatusNotifierItem", lambda: next(iter(self.session.call_blocking(
+            *watcher, PROPERTIES, "Get", "ss", ("org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems"))),
+            None))
+
+    def item_tool_tip(self, item):
+        return str(self.session.call_blocking(item, "/StatusNotifierItem", PROPERTIES, "Get", "ss",
+                                              (ITEM, "ToolTip"))[2])
+
+    def click_item_menu(self, item, label):
+        """Clicks `label` in the item's menu as a host does: by its id in the layout."""
+        menu = str(self.session.call_blocking(item, "/StatusNotifierItem", PROPERTIES, "Get", "ss", (ITEM, "Menu")))
+        _, (_, _, children) = self.session.call_blocking(item, menu, DBUSMENU, "GetLayout", "iias", (0, -1, []))
+        ids = {str(properties["label"]): int(number) for number, properties, _ in children}
+        self.session.call_blocking(item, menu, DBUSMENU, "Event", "isvu",
+                                   (ids[label], "clicked", dbus.String("", variant_level=1), 0))
 
     def start_stampo(self, path):
         self.stampo = self.start([path], "stampo.log")
@@ -260,10 +296,13 @@ class Run:
 
 def scenario(run, stampo):
     run.step = "first launch"
+    if run.tray == "sni-before":
+        run.start_tray()
     run.start_stampo(stampo)
     run.alert("Kintone設定が未登録です")
     # Only now: the icon must wait for a tray host that comes after it.
-    run.start(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request"], "trayer.log")
+    if run.tray != "sni-before":
+        run.start_tray()
 
     run.step = "settings"
     form = run.window("Kintone設定")
@@ -292,14 +331,22 @@ def scenario(run, stampo):
     run.alert("送信完了")
 
     run.step = "work end from the tray menu"
-    visible = lambda: run.xdotool("search", "--onlyvisible", "--classname", "^stampo$").split()
-    # Once the employee window has closed, stampo's only X window on screen is its icon in trayer's panel.
-    icon = run.until("stampo's tray icon", lambda: w[0] if len(w := visible()) == 1 else None)
-    run.click_window(icon)
-    menu = run.until("the tray menu", lambda: m[0] if len(m := [w for w in visible() if w != icon]) == 1 else None)
-    # 勤務開始, 勤務終了 and Kintone設定 are rows of one height between equal margins: 勤務終了 is in the middle.
-    run.click_window(menu)
-    run.alert("送信完了")
+    if run.tray == "xembed":
+        visible = lambda: run.xdotool("search", "--onlyvisible", "--classname", "^stampo$").split()
+        # Once the employee window has closed, stampo's only X window on screen is its icon in trayer's panel.
+        icon = run.until("stampo's tray icon", lambda: w[0] if len(w := visible()) == 1 else None)
+        run.click_window(icon)
+        menu = run.until("the tray menu", lambda: m[0] if len(m := [w for w in visible() if w != icon]) == 1 else None)
+        # 勤務開始, 勤務終了 and Kintone設定 are rows of one height between equal margins: 勤務終了 is in the middle.
+        run.click_window(menu)
+        run.alert("送信完了")
+    else:
+        item = run.tray_item()
+        run.until("the item to tell of the working day",
+                  lambda: re.fullmatch(r"Stampo — 勤務中 \(\d\d:\d\d〜\)", run.item_tool_tip(item)))
+        run.click_item_menu(item, "勤務終了")
+        run.alert("送信完了")
+        run.until("the item to tell the day has ended", lambda: run.item_tool_tip(item) == "Stampo")
     employees, *times = run.record()
     if employees != ["suzuki"] or not all(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", t or "") for t in times):
         raise Failed(f"expected a record of suzuki with a start and an end, found {employees}, {times}")
@@ -310,10 +357,10 @@ def scenario(run, stampo):
         raise Failed(f"stampo ended with status {run.stampo.returncode}")
 
 
-def run_on(desktop, window_manager, stampo, simulator):
+def run_on(desktop, window_manager, tray, stampo, simulator):
     """One run of the scenario; the failure, if any, with stampo's output."""
     with tempfile.TemporaryDirectory(prefix="stampo-e2e-") as work:
-        run = Run(work, window_manager)
+        run = Run(work, window_manager, tray)
         try:
             run.start_services(simulator)
             scenario(run, stampo)
@@ -333,14 +380,15 @@ def main(argv):
         print(__doc__, file=sys.stderr)
         return 2
     tools = ("Xvfb", "openbox", "trayer", "xdotool", "xprop", "dbus-daemon", "/usr/libexec/at-spi-bus-launcher")
-    missing = [tool for tool in tools if not shutil.which(tool)] + ["python3-dbus"] * (dbus is None)
+    missing = [tool for tool in tools if not shutil.which(tool)] + ["python3-dbus"] * (dbus is None) + [
+        "python3-dbusmock"] * (importlib.util.find_spec("dbusmock") is None)
     if missing:
         print(f"stampo_e2e: skipped, missing {', '.join(missing)} (scripts/setup installs them)")
         return 77
     for stop in (signal.SIGTERM, signal.SIGINT):  # as an exception, so that the clean-up below runs
         signal.signal(stop, lambda signum, frame: sys.exit(f"stampo_e2e: interrupted by signal {signum}"))
-    for desktop, window_manager in DESKTOPS:
-        if failure := run_on(desktop, window_manager, os.path.abspath(argv[1]), os.path.abspath(argv[2])):
+    for desktop, window_manager, tray in DESKTOPS:
+        if failure := run_on(desktop, window_manager, tray, os.path.abspath(argv[1]), os.path.abspath(argv[2])):
             print(f"stampo_e2e: FAILED {failure}", file=sys.stderr)
             return 1
     print("stampo_e2e: passed")
