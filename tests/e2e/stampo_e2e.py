@@ -31,11 +31,14 @@ def read_line(stream, what):
     return stream.readline().decode().strip()
 
 
-# Each run's desktop: its name, whether a window manager runs, and its tray: trayer started after stampo's first
-# alert, or a StatusNotifierItem host up before stampo or started after its first alert.
-DESKTOPS = (("a bare X server with trayer", False, "xembed"), ("openbox with trayer", True, "xembed"),
-            ("openbox with a StatusNotifierItem host", True, "sni-before"),
-            ("openbox with a StatusNotifierItem host that comes late", True, "sni-after"))
+# Each run's desktop: its name, its display (an X server bare or under openbox, or a Wayland compositor with or
+# without Xwayland), and its tray: trayer started after stampo's first alert, or a StatusNotifierItem host up before
+# stampo or started after its first alert. On Wayland, where nothing can type or click for a test, a shorter scenario
+# presses buttons over AT-SPI.
+DESKTOPS = (("a bare X server with trayer", "x", "xembed"), ("openbox with trayer", "openbox", "xembed"),
+            ("openbox with a StatusNotifierItem host", "openbox", "sni-before"),
+            ("openbox with a StatusNotifierItem host that comes late", "openbox", "sni-after"),
+            ("weston with Xwayland", "weston-xwayland", None), ("weston without Xwayland", "weston", None))
 WATCHER_TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
                                 "status_notifier_watcher.py")
 ITEM, DBUSMENU = "org.kde.StatusNotifierItem", "com.canonical.dbusmenu"
@@ -44,9 +47,9 @@ ITEM, DBUSMENU = "org.kde.StatusNotifierItem", "com.canonical.dbusmenu"
 class Run:
     """One run: its scratch directory, its processes, and the X, AT-SPI and kintone calls the steps make."""
 
-    def __init__(self, work, window_manager, tray):
+    def __init__(self, work, display, tray):
         self.work, self.processes, self.stampo, self.step = work, [], None, "setup"
-        self.window_manager, self.tray = window_manager, tray
+        self.display, self.window_manager, self.tray = display, display == "openbox", tray
         drop = ("QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS")
         self.env = {k: v for k, v in os.environ.items() if k not in drop}
         self.env.update({f"XDG_{d.upper()}_HOME": os.path.join(work, d) for d in ("config", "data", "cache", "state")})
@@ -73,14 +76,33 @@ class Run:
                     process.wait(5)
                     break
 
+    def start_weston(self):
+        """A Wayland session: weston on a virtual screen, with Xwayland when asked for, which then is the only X
+        server stampo can reach."""
+        self.env.update(WAYLAND_DISPLAY="wayland-stampo")
+        self.env.pop("DISPLAY", None)
+        xwayland = ["--xwayland"] if self.display == "weston-xwayland" else []
+        self.start(["weston", "--backend=headless-backend.so", "--use-pixman", "--socket=wayland-stampo",
+                    "--width=1280", "--height=800", "--idle-time=0", *xwayland], "weston.log")
+        socket = os.path.join(self.env["XDG_RUNTIME_DIR"], "wayland-stampo")
+        self.until("weston's socket", lambda: os.path.exists(socket))
+        if xwayland:
+            log = os.path.join(self.work, "weston.log")
+            self.env["DISPLAY"] = self.until("Xwayland's display", lambda: next(
+                (m[1] for m in re.finditer(r"xserver listening on display (:\d+)", open(log, errors="replace").read())),
+                None))
+
     def start_services(self, simulator_path):
-        read_end, write_end = os.pipe()
-        # Without -noreset the server resets whenever its last client leaves, refusing connections meanwhile.
-        self.start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-                    "-noreset"], "xvfb.log", pass_fds=(write_end,))
-        os.close(write_end)
-        with os.fdopen(read_end, "rb") as display:
-            self.env["DISPLAY"] = ":" + read_line(display, "the X server's display number")
+        if self.display.startswith("weston"):
+            self.start_weston()
+        else:
+            read_end, write_end = os.pipe()
+            # Without -noreset the server resets whenever its last client leaves, refusing connections meanwhile.
+            self.start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+                        "-noreset"], "xvfb.log", pass_fds=(write_end,))
+            os.close(write_end)
+            with os.fdopen(read_end, "rb") as display:
+                self.env["DISPLAY"] = ":" + read_line(display, "the X server's display number")
         if self.window_manager:
             self.start(["openbox", "--sm-disable"], "openbox.log")
             self.until("openbox to manage the screen", lambda: "window id" in self.xprop("-root",
@@ -187,6 +209,10 @@ class Run:
 
     def click_window(self, window):
         self.click(*(int(self.shell("getwindowgeometry", window)[k]) for k in ("X", "Y", "WIDTH", "HEIGHT")))
+
+    def act(self, node):
+        """Presses a button over AT-SPI, as a screen reader would: on Wayland nothing else can."""
+        self.call(node, "org.a11y.atspi.Action", "DoAction", "i", 0)
 
     def press(self, node, button="1"):
         return self.click(*self.call(node, "org.a11y.atspi.Component", "GetExtents", "u", 0), button)
@@ -357,13 +383,40 @@ def scenario(run, stampo):
         raise Failed(f"stampo ended with status {run.stampo.returncode}")
 
 
-def run_on(desktop, window_manager, tray, stampo, simulator):
+def wayland_scenario(run, stampo):
+    """On a Wayland session stampo runs through Xwayland where it can, else on Wayland itself; either way its alerts
+    come and go and it quits cleanly."""
+    run.step = "first launch"
+    run.start_stampo(stampo)
+    alert = run.window()
+    if run.display == "weston-xwayland" and not run.xdotool("search", "--onlyvisible", "--classname", "^stampo$"):
+        raise Failed("stampo's windows are not on Xwayland's X server")
+    run.act(run.find(alert, "push button", "OK"))
+
+    run.step = "an alert of the settings window"
+    form = run.window("Kintone設定")
+    run.act(run.find(form, "push button", "OK"))
+    alert = run.window()
+    if run.name(alert) != "サブドメインを入力して下さい":
+        raise Failed(f"the message box says {run.name(alert)!r}")
+    run.act(run.find(alert, "push button", "OK"))
+    run.until("the message box to close", lambda: alert not in run.windows())
+    if form not in run.windows():
+        raise Failed("the settings window went with the alert")
+
+    run.step = "quit on SIGTERM"
+    run.stampo.send_signal(signal.SIGTERM)
+    if run.stampo.wait(WAIT) != 0:
+        raise Failed(f"stampo ended with status {run.stampo.returncode}")
+
+
+def run_on(desktop, display, tray, stampo, simulator):
     """One run of the scenario; the failure, if any, with stampo's output."""
     with tempfile.TemporaryDirectory(prefix="stampo-e2e-") as work:
-        run = Run(work, window_manager, tray)
+        run = Run(work, display, tray)
         try:
             run.start_services(simulator)
-            scenario(run, stampo)
+            (wayland_scenario if display.startswith("weston") else scenario)(run, stampo)
             return None
         except Exception as failure:
             if not isinstance(failure, Failed):
@@ -379,16 +432,18 @@ def main(argv):
     if len(argv) != 3:
         print(__doc__, file=sys.stderr)
         return 2
-    tools = ("Xvfb", "openbox", "trayer", "xdotool", "xprop", "dbus-daemon", "/usr/libexec/at-spi-bus-launcher")
+    tools = ("Xvfb", "openbox", "trayer", "xdotool", "xprop", "weston", "Xwayland", "dbus-daemon",
+             "/usr/libexec/at-spi-bus-launcher")
     missing = [tool for tool in tools if not shutil.which(tool)] + ["python3-dbus"] * (dbus is None) + [
-        "python3-dbusmock"] * (importlib.util.find_spec("dbusmock") is None)
+        "python3-dbusmock"] * (importlib.util.find_spec("dbusmock") is None) + ["qt6-wayland"] * (not os.path.exists(
+            "/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so"))
     if missing:
         print(f"stampo_e2e: skipped, missing {', '.join(missing)} (scripts/setup installs them)")
         return 77
     for stop in (signal.SIGTERM, signal.SIGINT):  # as an exception, so that the clean-up below runs
         signal.signal(stop, lambda signum, frame: sys.exit(f"stampo_e2e: interrupted by signal {signum}"))
-    for desktop, window_manager, tray in DESKTOPS:
-        if failure := run_on(desktop, window_manager, tray, os.path.abspath(argv[1]), os.path.abspath(argv[2])):
+    for desktop, display, tray in DESKTOPS:
+        if failure := run_on(desktop, display, tray, os.path.abspath(argv[1]), os.path.abspath(argv[2])):
             print(f"stampo_e2e: FAILED {failure}", file=sys.stderr)
             return 1
     print("stampo_e2e: passed")
