@@ -58,7 +58,7 @@ public:
     bool isSending() const;
     // A work end kintone has not had is stored, to be sent after the next work start.
     bool hasPendingWorkEnd() const;
-    // Called, on whichever thread made the change, whenever one of the three above may have changed. Set it
+    // Called, on whichever thread made the change, whenever one of the four above may have changed. Set it
     // before the first request.
     void setStateListener(Listener listener);
 

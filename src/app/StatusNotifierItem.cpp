@@ -2,9 +2,11 @@
 
 #include "app/DBusMenuExporter.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QIcon>
@@ -106,14 +108,11 @@ void StatusNotifierItem::start() {
     for (const char* const signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
         m_bus.connect(watcherService, watcherPath, watcherInterface, QLatin1String(signal), this, SLOT(askForHost()));
     // Asked once the watch is set, so a watcher appearing meanwhile is reported by the answer, the watch or, in a
-    // close race, both: registering the same name twice changes nothing.
-    QDBusMessage owner =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                                       QStringLiteral("org.freedesktop.DBus"), "GetNameOwner");
-    owner << watcherService;
-    call(owner, [this](const QDBusMessage& reply) {
-        watcherChanged(reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toString() : QString());
-    });
+    // close race, both: registering the same name twice changes nothing. The bus itself answers, at once, as it
+    // answers Qt's own question at the first tray icon: without a watcher the XEmbed icon comes up before the
+    // windows are made.
+    const QDBusReply<QString> owner = m_bus.interface()->serviceOwner(watcherService);
+    watcherChanged(owner.isValid() ? owner.value() : QString());
 }
 
 void StatusNotifierItem::ContextMenu(int x, int y) {
