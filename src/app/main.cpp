@@ -39,6 +39,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Stampo");
     QApplication::setOrganizationName("Stampo");
     QApplication::setQuitOnLastWindowClosed(false);
+    // The employee window may stay open all day with the keyboard in its box: a blinking text cursor would wake the
+    // process several times a second for nothing. The cursor stays shown, without blinking.
+    QApplication::setCursorFlashTime(0);
     // The forms' fixed layouts are measured for 13 px text; larger desktop defaults would clip them.
     QFont font = QApplication::font();
     font.setPixelSize(13);
