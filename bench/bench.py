@@ -117,8 +117,10 @@ class Desktop:
         self.build, self.prefix, self.processes = build, prefix, []
         self.scratch = tempfile.TemporaryDirectory(prefix="stampo-bench-")
         work = self.scratch.name
+        # The environment's proxy would not reach the simulator.
         drop = ("WAYLAND_DISPLAY", "QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS",
-                "QT_LINUX_ACCESSIBILITY_ALWAYS_ON")
+                "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                "ALL_PROXY")
         self.env = {k: v for k, v in os.environ.items() if k not in drop}
         self.env.update({f"XDG_{d.upper()}_HOME": os.path.join(work, d) for d in ("config", "data", "cache", "state")})
         # A session's runtime directory is a tmpfs (/run/user/UID); on a disk, syncing the instance lock alone would

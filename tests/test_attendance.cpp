@@ -108,23 +108,26 @@ TEST_F(AttendanceTest, NothingToEndOrOfflineSendsNothingAndKeepsThePendingWorkEn
     EXPECT_EQ(alert->messages(), (std::vector<std::string>{sent, sent, "ネットワークに接続していません"}));
 }
 
-// A work end is kept for later only when it is automatic and kintone never got it; sent once, never retried, and
+// A work end is kept for later only when it is automatic and kintone never took it; sent once, never retried, and
 // the working day stays open. The client's alert is the only one; the main thread, where it is queued, may send it.
 TEST_F(AttendanceTest, FailedWorkEndIsKeptOnlyWhenAutomaticAndNeverReceived) {
     std::atomic<bool> threads = true;
     auto options = transportOptions();
     options.startThread = [&threads, start = options.startThread](auto work) { return threads && start(work); };
     const auto day = make(makeClient(options));
-    enum Failure { Cut, Refused, NoThread };
+    enum Failure { Cut, Refused, Maintenance, NoThread };
     // What goes wrong, and whether an automatic work end is then kept; an interactive one never is.
-    for (const auto& [failure, keptIfAutomatic] : {std::pair{Cut, true}, {Refused, false}, {NoThread, true}})
+    for (const auto& [failure, keptIfAutomatic] :
+         {std::pair{Cut, true}, {Refused, false}, {Maintenance, true}, {NoThread, true}})
         for (const bool interactive : {false, true}) {
             SCOPED_TRACE(testing::Message() << failure << (interactive ? " interactive" : " automatic"));
             start("sato", day);
             const auto alerts = alert->messages().size(), puts = sim.requests("PUT", recordPath).size();
             const std::string record = day->recordno();
             if (failure != NoThread)
-                sim.addFault(on("PUT", recordPath, failure == Cut ? fault(Fault::Kind::Cut) : answer(404, "{}")));
+                sim.addFault(
+                    on("PUT", recordPath,
+                       failure == Cut ? fault(Fault::Kind::Cut) : answer(failure == Refused ? 404 : 503, "{}")));
             threads = failure != NoThread;
             mainQueue->async([&] { day->endWork(interactive); });
             ASSERT_TRUE(mainQueue->drain()) << "endWork deadlocked on the main thread";

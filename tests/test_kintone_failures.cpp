@@ -73,7 +73,7 @@ TEST_F(FailureTest, EveryRequestEndsEveryFaultWithOneAlertAndOneContinuation) {
          [](auto& o) { o.idleTimeout = std::chrono::seconds(1); }, "サーバーからの応答がタイムアウトしました (28)",
          Cause::NoAnswer},
         {"HTML from a proxy", answer(502, "<html><body>Bad Gateway</body></html>", "text/html"), nullptr,
-         "kintoneからの応答を読み取れませんでした (HTTP 502)"},
+         "kintoneからの応答を読み取れませんでした (HTTP 502)", Cause::Unavailable},
         {"empty body", answer(200, ""), nullptr, unreadable},
         {"not JSON", answer(200, "id=1&revision=2"), nullptr, unreadable},
         {"JSON that is not an object", answer(200, "[1,2]"), nullptr, malformed},
@@ -103,11 +103,14 @@ TEST_F(FailureTest, EveryRequestEndsEveryFaultWithOneAlertAndOneContinuation) {
     };
     // Without a text message: a body that would do for a 200, a message that is no text, an empty one.
     const char* const noText[] = {R"({"id":"9","revision":"1"})", R"({"message":42})", R"({"message":""})"};
-    for (const int status : {201, 400, 401, 404, 429, 500, 502, 520}) {
+    // 429 and a gateway's 502, 503 and 504 say the request was not taken.
+    for (const int status : {201, 400, 401, 404, 429, 500, 502, 503, 504, 520}) {
         const std::string code = std::to_string(status), message = "エラー" + code + "が発生しました。";
-        faults.push_back({"status " + code, answer(status, R"({"message":")" + message + "\"}"), nullptr, message});
+        const Cause cause = status == 429 || (status >= 502 && status <= 504) ? Cause::Unavailable : Cause::Refused;
+        faults.push_back(
+            {"status " + code, answer(status, R"({"message":")" + message + "\"}"), nullptr, message, cause});
         faults.push_back({"status " + code + " without a message", answer(status, noText[faults.size() % 3]), nullptr,
-                          "kintoneがエラーを返しました (HTTP " + code + ")"});
+                          "kintoneがエラーを返しました (HTTP " + code + ")", cause});
     }
 
     // The kinds are independent, so each fault is tried on all of them at once.

@@ -273,10 +273,10 @@ void Attendance::endRecordUpdated(const Json&, EndContext& context) {
 }
 
 void Attendance::endRecordFailed(EndContext& context, Kintone::FailureCause cause) {
-    // kintone never had the automatic work end (the computer may be going to sleep): keep it for later.
-    // One that kintone refused, or one the user asked for and was told about, is dropped.
-    const bool neverArrived = cause != Kintone::FailureCause::Refused;
-    if (context.interactive || !neverArrived)
+    // kintone never took the automatic work end (the computer may be going to sleep, a gateway or kintone said "not
+    // now"): keep it for later. One that kintone refused, or one the user asked for and was told about, is dropped.
+    const bool neverApplied = cause != Kintone::FailureCause::Refused;
+    if (context.interactive || !neverApplied)
         dropPendingWorkEnd(context);
     context.done.release();
 }

@@ -123,7 +123,17 @@ Answer interpret(const HttpResponse& response) {
 }
 
 Kintone::FailureCause causeOf(const HttpResponse& response) {
-    return response.curlCode != 0 ? Kintone::FailureCause::NoAnswer : Kintone::FailureCause::Refused;
+    if (response.curlCode != 0)
+        return Kintone::FailureCause::NoAnswer;
+    switch (response.status) {
+    case 429:
+    case 502:
+    case 503:
+    case 504:
+        return Kintone::FailureCause::Unavailable;
+    default:
+        return Kintone::FailureCause::Refused;
+    }
 }
 
 // The member `name` of an object answer if it is of the wanted kind, else null.

@@ -30,9 +30,11 @@ public:
     using Failure = std::function<void()>;
     // Why a request failed, for callers that treat "kintone never answered" unlike a refusal.
     enum class FailureCause {
-        NotSent,  // refused before sending: bad input, or no thread could be started
-        NoAnswer, // the transport failed: no whole answer arrived
-        Refused,  // kintone answered, but not with success
+        NotSent,     // refused before sending: bad input, or no thread could be started
+        NoAnswer,    // the transport failed: no whole answer arrived
+        Unavailable, // answered, but by a status saying the request was not taken: too many requests (429), or a
+                     // gateway's or kintone's "not now" (502, 503, 504)
+        Refused,     // kintone answered, but not with success
     };
     using FailureWithCause = std::function<void(FailureCause cause)>;
 

@@ -94,10 +94,9 @@ HttpResponse Transport::perform(CURL* handle, const HttpRequest& request, const 
         setopt(CURLOPT_CONNECT_TO, connectTo.get());
     }
 
-    // An empty proxy text also keeps libcurl from taking a proxy from the environment.
-    if (proxy.host.empty()) {
-        setopt(CURLOPT_PROXY, "");
-    } else {
+    // Without a proxy of Stampo's own, libcurl follows the desktop's (https_proxy, no_proxy), as any program on it
+    // does. A configured proxy is the only one, and no_proxy cannot bypass it.
+    if (!proxy.host.empty()) {
         const std::string address = proxy.host + ":" + proxy.port;
         setopt(CURLOPT_PROXY, address.c_str());
         setopt(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));

@@ -50,7 +50,9 @@ class Run:
     def __init__(self, work, display, tray):
         self.work, self.processes, self.stampo, self.step = work, [], None, "setup"
         self.display, self.window_manager, self.tray = display, display == "openbox", tray
-        drop = ("QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS")
+        # Without a proxy of its own stampo follows the environment's, which would not reach the simulator.
+        drop = ("QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS", "http_proxy", "https_proxy",
+                "HTTPS_PROXY", "all_proxy", "ALL_PROXY")
         self.env = {k: v for k, v in os.environ.items() if k not in drop}
         self.env.update({f"XDG_{d.upper()}_HOME": os.path.join(work, d) for d in ("config", "data", "cache", "state")})
         # Qt serves its widgets on the accessibility bus only when asked to; no screen reader runs to ask. The session

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace stampo::test {
@@ -33,8 +34,12 @@ protected:
         return {Fault::Kind::Answer, status, std::move(body), std::move(contentType)};
     }
 
+    // Requests follow the environment's proxy when none is configured: the machine's must not catch the simulator's.
     explicit KintoneTest(kintonesim::SimulatorOptions simulatorOptions = {})
-        : sim(std::move(simulatorOptions)) {}
+        : sim(std::move(simulatorOptions)) {
+        for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+            unsetenv(name);
+    }
 
     // Trusts the simulator, connects to it, and starts counted worker threads.
     TransportOptions transportOptions() const {
