@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QMenu>
+#include <QSessionManager>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 
@@ -223,6 +224,50 @@ TEST_F(AppDelegateTest, TrayShowsTheWorkingDayAndStaysUsableWhileKintoneIsSlowSe
     app->reachability->reachable = false;
     emit app->notifications.didStampoAttend({{"keepUser", "sato"}});
     tipBecomes("Stampo — 未送信の勤務終了があります");
+}
+
+// Logging out: the session manager's request (or a signal, in main) ends the open working day as a power-off does,
+// once, and the wait for kintone is bounded.
+TEST_F(AppDelegateTest, TheSessionsEndEndsTheOpenWorkingDayOnceWithinItsLimit) {
+    QSessionManager* const manager = qApp->findChild<QSessionManager*>();
+    ASSERT_TRUE(manager);
+    enum class Before { OffDuty, OnDuty, SleepsEndOnItsWay, UpdateHangs };
+    for (const Before before : {Before::OffDuty, Before::OnDuty, Before::SleepsEndOnItsWay, Before::UpdateHangs}) {
+        SCOPED_TRACE(static_cast<int>(before));
+        const auto app = launch(true);
+        if (before != Before::OffDuty)
+            startWork(*app);
+        const std::string record = app->delegate.attendance().recordno();
+        const std::size_t alerts = app->alert->messages.size();
+        sim.clearRequests();
+        Fault slowAnswer = fault(Fault::Kind::Delay);
+        slowAnswer.delay = 500ms;
+        if (before == Before::SleepsEndOnItsWay) {
+            sim.addFault(on("PUT", recordPath, slowAnswer));
+            const_cast<Attendance&>(app->delegate.attendance()).endWorkInBackground(false);
+        }
+        if (before == Before::UpdateHangs) {
+            sim.addFault(on("PUT", recordPath, fault(Fault::Kind::Hang)));
+            bool ended = false;
+            app->delegate.sessionEnds([&ended] { ended = true; }, 200ms);
+            ASSERT_TRUE(processEventsUntil([&] { return ended; }));
+            EXPECT_EQ(app->store->stringForKey("keepRecordno"), record) << "kept for the next work start";
+            sim.releaseHangs();
+        } else {
+            emit qApp->commitDataRequest(*manager);
+        }
+        ASSERT_TRUE(waitSettled(workers));
+        EXPECT_EQ(sim.requests("PUT", recordPath).size(), before == Before::OffDuty ? 0u : 1u);
+        for (const auto& update : sim.requests("PUT", recordPath))
+            EXPECT_EQ(Json::parse(update.body)["id"], record);
+        if (before != Before::UpdateHangs) {
+            EXPECT_TRUE(app->delegate.attendance().recordno().empty());
+            EXPECT_FALSE(app->store->objectForKey("keepRecordno"));
+        }
+        // A work end of its own accord says nothing of its success; the hung one ends cut off, which the client tells.
+        EXPECT_EQ(app->alert->messages.size(), alerts + (before == Before::UpdateHangs ? 1 : 0));
+        sim.clearFaults();
+    }
 }
 
 TEST_F(AppDelegateTest, AnEmployeeWindowOnScreenLoadsItsListAfreshWheneverItIsShownAgain) {

@@ -13,6 +13,8 @@
 #include "widgets/Notifications.h"
 
 #include <QDateTime>
+#include <QEventLoop>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
@@ -20,6 +22,7 @@
 #include <QPen>
 #include <QPixmap>
 #include <QPointer>
+#include <QTimer>
 
 namespace stampo {
 
@@ -141,6 +144,20 @@ void AppDelegate::observe() {
     connect(
         m_notifications, &Notifications::didStampoSetting, this, [this] { m_attendWindow->present(); },
         Qt::DirectConnection);
+    // Logging out: the session manager asks before it ends the session, and waits for the answer, so the working day
+    // ends while the desktop and the network are still there. Qt registers with the session's manager by itself.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] {
+        const auto wait = std::make_shared<QEventLoop>();
+        const auto done = std::make_shared<bool>(false);
+        sessionEnds(
+            [wait, done] {
+                *done = true;
+                wait->quit();
+            },
+            PowerEvents::defaultMaxDelay);
+        if (!*done)
+            wait->exec();
+    });
 }
 
 bool AppDelegate::isConfigured() const {
@@ -155,8 +172,12 @@ bool AppDelegate::requireConfigured() const {
 }
 
 void AppDelegate::showState() {
-    if (!m_trayIcon)
-        return;
+    if (m_trayIcon)
+        showStateInTray();
+    emit stateShown();
+}
+
+void AppDelegate::showStateInTray() {
     // While a work start or work end is on its way, neither can be asked again: it would be sent twice.
     const bool sending = m_attendance->isSending();
     for (QAction* command : m_menu->actions().first(2))
@@ -177,6 +198,30 @@ void AppDelegate::showState() {
         m_trayIcon->setIcon(drawIcon(onDuty));
         m_iconOnDuty = onDuty;
     }
+}
+
+void AppDelegate::sessionEnds(std::function<void()> ended, std::chrono::milliseconds limit) {
+    // A work end on its way (the user's, or sleep's) is not sent again; a work start on its way opens no day yet.
+    if (!m_attendance->isSending() && !m_attendance->recordno().empty())
+        m_attendance->endWorkInBackground(false);
+    const auto once = std::make_shared<std::function<void()>>(std::move(ended));
+    const auto finish = [once] {
+        if (const auto run = std::exchange(*once, nullptr))
+            run();
+    };
+    if (!m_attendance->isSending())
+        return finish();
+    // Its connections go with it once the wait is over.
+    auto* const waiting = new QObject(this);
+    const auto stop = [waiting, finish] {
+        waiting->deleteLater();
+        finish();
+    };
+    connect(this, &AppDelegate::stateShown, waiting, [this, stop] {
+        if (!m_attendance->isSending())
+            stop();
+    });
+    QTimer::singleShot(limit, waiting, stop);
 }
 
 void AppDelegate::workstart() {

@@ -5,6 +5,8 @@
 #include <QDBusConnection>
 #include <QObject>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -44,6 +46,10 @@ public:
     void setting();
     // The user launched the application again while it runs: offer what is useful now.
     void reopen();
+    // The desktop session ends (logout, or a signal that ends the run): the open working day ends as before a
+    // power-off, unless a work end is on its way already. `ended` runs on the main thread once nothing is on its way
+    // to kintone any more, or after `limit`.
+    void sessionEnds(std::function<void()> ended, std::chrono::milliseconds limit);
 
     // Null until launched.
     TrayIcon* trayIcon() const { return m_trayIcon.get(); }
@@ -53,10 +59,15 @@ public:
     const Attendance& attendance() const { return *m_attendance; }
     const PowerEvents* powerEvents() const { return m_powerEvents.get(); }
 
+signals:
+    // The tray shows the working day as it is now.
+    void stateShown();
+
 private:
     void buildMenu();
     // Shows the working day in the tray: icon, tool tip, and which commands can be asked now.
     void showState();
+    void showStateInTray();
     void observe();
     // Whether a kintone subdomain is stored: nothing can be sent without one.
     bool isConfigured() const;

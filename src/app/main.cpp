@@ -1,6 +1,7 @@
 // stampo: the tray application. No window of its own stays open, so closing a form must not end the run.
 #include "app/AppDelegate.h"
 #include "app/PlatformPreference.h"
+#include "app/PowerEvents.h"
 #include "app/QSettingsStore.h"
 #include "app/QtMainQueue.h"
 #include "app/SingleInstance.h"
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -28,8 +30,9 @@ using namespace std::chrono_literals;
 
 // How long a later launch tries to reach the running instance, which may itself be starting.
 constexpr auto knockTimeout = 5s;
-// How long a quitting process lets requests in flight finish; a work end sent as the machine powers off is one.
-constexpr auto requestsGrace = 5s;
+// How long a quitting process lets requests still in flight finish once the work end has had its own few seconds: a
+// process asked to end must be gone in a few seconds more, whatever kintone does.
+constexpr auto requestsGrace = 1500ms;
 
 } // namespace
 
@@ -52,9 +55,7 @@ int main(int argc, char** argv) {
     if (!instance.becomePrimary())
         return instance.knock(knockTimeout) ? EXIT_SUCCESS : EXIT_FAILURE;
 
-    // Logging out, a terminal's Ctrl-C and `kill` all end the run through the event loop.
     stampo::UnixSignals unixSignals({SIGTERM, SIGINT, SIGHUP});
-    QObject::connect(&unixSignals, &stampo::UnixSignals::received, &application, &QCoreApplication::quit);
 
     stampo::WorkerThreads workers;
     stampo::TransportOptions transport = stampo::TransportOptions::fromEnvironment();
@@ -66,6 +67,14 @@ int main(int argc, char** argv) {
                                  stampo::Kintone(mainQueue, alert, transport),
                                  std::make_shared<stampo::HostReachability>(), mainQueue, alert, &notifications,
                                  QDBusConnection::systemBus(), QDBusConnection::sessionBus());
+    // Logging out, a terminal's Ctrl-C and `kill` end the open working day as a power-off does, then the run, through
+    // the event loop; a second signal does not wait for kintone.
+    bool ending = false;
+    QObject::connect(&unixSignals, &stampo::UnixSignals::received, &delegate, [&delegate, &ending] {
+        if (std::exchange(ending, true))
+            return QCoreApplication::quit();
+        delegate.sessionEnds([] { QCoreApplication::quit(); }, stampo::PowerEvents::defaultMaxDelay);
+    });
     // From inside the event loop, so that a signal arriving while the first alert is up still ends the run.
     QTimer::singleShot(0, &delegate, [&delegate, &instance] {
         delegate.applicationDidFinishLaunching();

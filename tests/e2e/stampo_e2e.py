@@ -7,7 +7,7 @@ watcher on the private session bus) that is up before stampo or comes after it, 
 Exits 77 when a tool is missing."""
 
 import contextlib, http.client, importlib.util, json, os, re, select, shutil, signal, socket, ssl, subprocess, sys, tempfile, time
-import traceback
+import threading, traceback
 
 try:
     import dbus  # Debian's python3-dbus, which scripts/setup installs
@@ -31,17 +31,59 @@ def read_line(stream, what):
     return stream.readline().decode().strip()
 
 
-# Each run's desktop: its name, its display (an X server bare or under openbox, or a Wayland compositor with or
-# without Xwayland), and its tray: trayer started after stampo's first alert, or a StatusNotifierItem host up before
-# stampo or started after its first alert. On Wayland, where nothing can type or click for a test, a shorter scenario
-# presses buttons over AT-SPI.
-DESKTOPS = (("a bare X server with trayer", "x", "xembed"), ("openbox with trayer", "openbox", "xembed"),
-            ("openbox with a StatusNotifierItem host", "openbox", "sni-before"),
-            ("openbox with a StatusNotifierItem host that comes late", "openbox", "sni-after"),
-            ("weston with Xwayland", "weston-xwayland", None), ("weston without Xwayland", "weston", None))
+# Each run: its name, its display (an X server bare or under openbox, or a Wayland compositor with or without
+# Xwayland), its tray (trayer started after stampo's first alert, or a StatusNotifierItem host up before stampo or
+# started after its first alert) and its scenario: from the first launch to a work end from the tray menu; logging out
+# with a working day open; or, on Wayland, where nothing can type or click for a test, a shorter one that presses
+# buttons over AT-SPI.
+DESKTOPS = (("a bare X server with trayer", "x", "xembed", "first launch"),
+            ("openbox with trayer", "openbox", "xembed", "first launch"),
+            ("openbox with a StatusNotifierItem host", "openbox", "sni-before", "first launch"),
+            ("openbox with a StatusNotifierItem host that comes late", "openbox", "sni-after", "first launch"),
+            ("openbox, logging out", "openbox", None, "logout"),
+            ("weston with Xwayland", "weston-xwayland", None, "wayland"),
+            ("weston without Xwayland", "weston", None, "wayland"))
 WATCHER_TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
                                 "status_notifier_watcher.py")
 ITEM, DBUSMENU = "org.kde.StatusNotifierItem", "com.canonical.dbusmenu"
+
+
+class Relay:
+    """A TCP relay from a loopback port to `target` that can be held: while held it passes nothing on, on the
+    connections it has (stampo keeps them open between requests) or the ones it takes, as a network that lost its way
+    to kintone does, until they are all dropped."""
+
+    def __init__(self, target):
+        self.target, self.sockets, self.holding = target, [], False
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.address = "127.0.0.1:%d" % self.listener.getsockname()[1]
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            client, _ = self.listener.accept()
+            self.sockets.append(client)
+            if self.holding:
+                continue
+            upstream = socket.create_connection(self.target)
+            self.sockets.append(upstream)
+            for source, sink in ((client, upstream), (upstream, client)):
+                threading.Thread(target=self.pump, args=(source, sink), daemon=True).start()
+
+    def pump(self, source, sink):
+        with contextlib.suppress(OSError):
+            while data := source.recv(65536):
+                if not self.holding:
+                    sink.sendall(data)
+        with contextlib.suppress(OSError):
+            sink.shutdown(socket.SHUT_WR)
+
+    def hold(self, holding):
+        self.holding = holding
+        if not holding:
+            for connection in self.sockets:
+                connection.close()
+            self.sockets.clear()
 
 
 class Run:
@@ -116,9 +158,9 @@ class Run:
         # Asking for the accessibility bus starts it (at-spi-bus-launcher) on this display.
         self.a11y = dbus.bus.BusConnection(str(self.until("the accessibility bus", lambda: self.session.call_blocking(
             "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None, ()))))
-        simulator = self.start([simulator_path, "--cert-dir", os.path.join(self.work, "certs")], "simulator.log",
-                               stdout=subprocess.PIPE)
-        line = read_line(simulator.stdout, "the simulator's address")
+        self.simulator = self.start([simulator_path, "--cert-dir", os.path.join(self.work, "certs")],
+                                    "simulator.log", stdout=subprocess.PIPE)
+        line = read_line(self.simulator.stdout, "the simulator's address")
         if not (match := re.fullmatch(r"listening (([0-9.]+):([0-9]+)) ca=(.+)", line)):
             raise Failed(f"the simulator said {line!r}")
         self.address, self.ca_file = (match[2], int(match[3])), match[4]
@@ -312,14 +354,46 @@ class Run:
                            {"X-Cybozu-Authorization": AUTH_CODE, "Content-Type": "application/json"})
         return json.loads(connection.getresponse().read())
 
-    def record(self):
-        """The attendance app's one record: its employee codes, start and end."""
+    def records(self):
+        """The attendance app's records, in order of their ids: each its employee codes, start and end."""
         cursor = self.kintone("POST", "/k/v1/records/cursor.json", {"app": "1"})
         records = self.kintone("GET", f"/k/v1/records/cursor.json?id={cursor['id']}")["records"]
-        if len(records) != 1:
+        value = lambda record, code: record.get(code, {}).get("value")
+        return [([e["code"] for e in value(r, "employee") or []], value(r, "start"), value(r, "end"))
+                for r in sorted(records, key=lambda r: int(value(r, "$id")))]
+
+    def record(self):
+        """The attendance app's one record."""
+        if len(records := self.records()) != 1:
             raise Failed(f"expected one record, found {records}")
-        value = lambda code: records[0].get(code, {}).get("value")
-        return [e["code"] for e in value("employee") or []], value("start"), value("end")
+        return records[0]
+
+    def configure(self):
+        """The settings a first run leaves: the simulator's attendance app, suzuki chosen last time."""
+        folder = os.path.join(self.env["XDG_CONFIG_HOME"], "Stampo")
+        os.makedirs(folder, exist_ok=True)
+        settings = dict(subDomain="demo", topLevelDomain="com", authCode=AUTH_CODE, appID="1", fieldIn="start",
+                        fieldInType="DATETIME", fieldOut="end", fieldOutType="DATETIME", fieldUser="employee",
+                        fieldUserType="USER_SELECT", fieldUserDisplay="", keepUser="suzuki")
+        with open(os.path.join(folder, "Stampo.conf"), "w") as out:
+            out.write("[General]\n" + "".join(f"{key}={value}\n" for key, value in settings.items()))
+
+    def setting(self, key):
+        with open(os.path.join(self.env["XDG_CONFIG_HOME"], "Stampo", "Stampo.conf")) as settings:
+            return next((line.split("=", 1)[1].strip() for line in settings if line.startswith(key + "=")), None)
+
+    def start_working(self, stampo):
+        """Starts stampo, configured, and the working day of the employee it preselects."""
+        self.start_stampo(stampo)
+        attend = self.window("勤務開始")
+        self.until("suzuki preselected", lambda: self.name(self.find(attend, "combo box")) == "鈴木 一郎")
+        self.press(self.find(attend, "push button", "勤務開始"))
+        self.alert("送信完了")
+
+    def end_by_signal(self, signal_number):
+        self.stampo.send_signal(signal_number)
+        if self.stampo.wait(WAIT) != 0:
+            raise Failed(f"stampo ended with status {self.stampo.returncode}")
 
 
 def scenario(run, stampo):
@@ -385,6 +459,36 @@ def scenario(run, stampo):
         raise Failed(f"stampo ended with status {run.stampo.returncode}")
 
 
+def logout_scenario(run, stampo):
+    """Logging out ends the open working day: stampo gets SIGHUP or SIGTERM, sends the work end, and exits 0; when
+    kintone does not answer in time, the work end is kept and sent after the next work start."""
+    run.configure()
+    run.step = "logging out with a working day open"
+    run.start_working(stampo)
+    run.end_by_signal(signal.SIGHUP)
+    if not run.record()[2]:
+        raise Failed(f"the working day has no end: {run.record()}")
+
+    run.step = "logging out while kintone does not answer"
+    # Between stampo and the simulator, a relay that can lose the way.
+    relay = Relay(run.address)
+    run.env["STAMPO_CONNECT_TO"] = relay.address
+    run.start_working(stampo)
+    relay.hold(True)
+    run.end_by_signal(signal.SIGTERM)
+    relay.hold(False)
+    unanswered = str(len(run.records()))
+    if run.setting("keepRecordno") != unanswered or run.records()[-1][2]:
+        raise Failed(f"the unanswered work end of record {unanswered} was not kept: {run.setting('keepRecordno')}")
+
+    run.step = "the kept work end sent after the next work start"
+    run.start_working(stampo)
+    run.until("the kept work end to arrive", lambda: run.records()[int(unanswered) - 1][2])
+    run.end_by_signal(signal.SIGTERM)
+    if any(not end for _, _, end in run.records()) or run.setting("keepRecordno"):
+        raise Failed(f"a working day was left open: {run.records()}")
+
+
 def wayland_scenario(run, stampo):
     """On a Wayland session stampo runs through Xwayland where it can, else on Wayland itself; either way its alerts
     come and go and it quits cleanly."""
@@ -412,13 +516,14 @@ def wayland_scenario(run, stampo):
         raise Failed(f"stampo ended with status {run.stampo.returncode}")
 
 
-def run_on(desktop, display, tray, stampo, simulator):
-    """One run of the scenario; the failure, if any, with stampo's output."""
+def run_on(desktop, display, tray, scenario_name, stampo, simulator):
+    """One run of a scenario; the failure, if any, with stampo's output."""
+    scenarios = {"first launch": scenario, "logout": logout_scenario, "wayland": wayland_scenario}
     with tempfile.TemporaryDirectory(prefix="stampo-e2e-") as work:
         run = Run(work, display, tray)
         try:
             run.start_services(simulator)
-            (wayland_scenario if display.startswith("weston") else scenario)(run, stampo)
+            scenarios[scenario_name](run, stampo)
             return None
         except Exception as failure:
             if not isinstance(failure, Failed):
@@ -444,8 +549,8 @@ def main(argv):
         return 77
     for stop in (signal.SIGTERM, signal.SIGINT):  # as an exception, so that the clean-up below runs
         signal.signal(stop, lambda signum, frame: sys.exit(f"stampo_e2e: interrupted by signal {signum}"))
-    for desktop, display, tray in DESKTOPS:
-        if failure := run_on(desktop, display, tray, os.path.abspath(argv[1]), os.path.abspath(argv[2])):
+    for desktop, display, tray, scenario_name in DESKTOPS:
+        if failure := run_on(desktop, display, tray, scenario_name, os.path.abspath(argv[1]), os.path.abspath(argv[2])):
             print(f"stampo_e2e: FAILED {failure}", file=sys.stderr)
             return 1
     print("stampo_e2e: passed")
