@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/Attendance.h"
+#include "app/PendingWorkEnds.h"
 #include "app/PowerEvents.h"
 #include "app/QSettingsStore.h"
 #include "app/QtMainQueue.h"
@@ -219,8 +220,7 @@ TEST_F(AppDelegateTest, TrayShowsTheWorkingDayAndStaysUsableWhileKintoneIsSlowSe
     EXPECT_EQ(app->alert->messages, (std::vector<std::string>{sent, sent}));
 
     // A work end kept from an earlier run, and the network down at the next work start.
-    app->store->setObjectForKey("2024-05-01T09:00:00Z", "keepOuttime");
-    app->store->setObjectForKey("1", "keepRecordno");
+    PendingWorkEnds::write(*app->store, {{"1", "2024-05-01T09:00:00Z"}});
     app->reachability->reachable = false;
     emit app->notifications.didStampoAttend({{"keepUser", "sato"}});
     tipBecomes("Stampo — 未送信の勤務終了があります");

@@ -1,8 +1,12 @@
+#include "app/PendingWorkEnds.h"
 #include "support/AttendanceRig.h"
 #include "support/KintoneTest.h"
+#include "widgets/ZUMFunc.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <map>
 
 using namespace stampo;
 using namespace stampo::test;
@@ -139,8 +143,76 @@ TEST_F(AttendanceTest, FailedWorkEndIsKeptOnlyWhenAutomaticAndNeverReceived) {
             EXPECT_EQ(sim.requests("PUT", recordPath).size() - puts, std::size_t(failure != NoThread));
             ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
             EXPECT_EQ(alert->messages().size(), alerts + 1);
-            store->removeObjectForKey("keepRecordno");
+            PendingWorkEnds::write(*store, {});
         }
+}
+
+// No work end kintone never took is lost, however many outages follow one another with a restart between each: each
+// work start sends every kept one, oldest first, once each. A file of an earlier version holds one pair, read as
+// the one entry; the pair this version keeps beside the list is its oldest, what an earlier version would send.
+TEST_F(AttendanceTest, EveryUnansweredWorkEndIsKeptAndSentOldestFirstAcrossRestarts) {
+    std::vector<std::string> days;
+    std::map<std::string, std::string> ends;
+    std::shared_ptr<QSettingsStore> file = store;
+    const auto restart = [&] {
+        file = std::make_shared<QSettingsStore>(dir.filePath("Stampo.conf"));
+        return make(client, file);
+    };
+    // A day starts (sending what is kept), and ends by itself, offline.
+    const auto dayOffline = [&](const std::shared_ptr<Attendance>& day, bool interactive) {
+        sim.clearRequests();
+        start("sato", day);
+        ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
+        days.push_back(day->recordno());
+        now += 3600;
+        ends[days.back()] = ZUMFunc::datetime(std::chrono::sys_seconds(std::chrono::seconds(now)));
+        reachability->reachable = false;
+        day->endWork(interactive);
+        reachability->reachable = true;
+    };
+    const auto sent = [&] {
+        std::vector<std::string> records;
+        for (const auto& update : sim.requests("PUT", recordPath)) {
+            const Json body = Json::parse(update.body);
+            EXPECT_EQ(body["record"]["end"]["value"], ends[body["id"].get<std::string>()]);
+            records.push_back(body["id"]);
+        }
+        return records;
+    };
+    const auto kept = [&](std::initializer_list<std::size_t> indices) {
+        std::string text;
+        for (const std::size_t i : indices)
+            text += (text.empty() ? "" : ", ") + days[i] + " " + ends[days[i]];
+        return text;
+    };
+
+    dayOffline(restart(), false);
+    // What an earlier version left: the pair alone.
+    file->removeObjectForKey("keepWorkEnds");
+    ASSERT_EQ(file->stringForKey("keepRecordno"), days[0]);
+
+    sim.addFault(on("PUT", recordPath, fault(Fault::Kind::Cut)));
+    dayOffline(restart(), true);
+    EXPECT_EQ(sent(), std::vector<std::string>{days[0]});
+    EXPECT_EQ(file->stringForKey("keepWorkEnds"), kept({0, 1})) << "the older one was overwritten";
+    EXPECT_EQ(file->stringForKey("keepRecordno"), days[0]);
+    EXPECT_EQ(file->stringForKey("keepOuttime"), ends[days[0]]);
+
+    sim.clearFaults();
+    sim.addFault({"PUT", recordPath, "", 0, 1, fault(Fault::Kind::Cut)}); // the first only
+    dayOffline(restart(), false);
+    EXPECT_EQ(sent(), (std::vector<std::string>{days[0], days[1]}));
+    EXPECT_EQ(file->stringForKey("keepWorkEnds"), kept({0, 2}));
+
+    sim.clearFaults();
+    sim.clearRequests();
+    start("sato", restart());
+    ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
+    EXPECT_EQ(sent(), (std::vector<std::string>{days[0], days[2]}));
+    EXPECT_EQ(file->stringForKey("keepWorkEnds"), "");
+    EXPECT_EQ(file->objectForKey("keepRecordno"), std::nullopt);
+    for (const std::string& day : days)
+        EXPECT_EQ(sim.record(1, std::stoi(day))["end"]["value"], ends[day]) << day;
 }
 
 TEST_F(AttendanceTest, IncompleteSettingsSendNothing) {

@@ -1,12 +1,14 @@
 #include "app/Attendance.h"
 
 #include "app/MainQueue.h"
+#include "app/PendingWorkEnds.h"
 #include "app/SettingsStore.h"
 #include "kintone/ErrorTexts.h"
 #include "net/Reachability.h"
 #include "widgets/Alert.h"
 #include "widgets/ZUMFunc.h"
 
+#include <algorithm>
 #include <semaphore>
 #include <system_error>
 #include <thread>
@@ -85,7 +87,7 @@ bool Attendance::isSending() const {
 }
 
 bool Attendance::hasPendingWorkEnd() const {
-    return m_store->objectForKey("keepRecordno").has_value();
+    return !PendingWorkEnds::read(*m_store).empty();
 }
 
 void Attendance::setStateListener(Listener listener) {
@@ -199,17 +201,18 @@ void Attendance::startRecordAdded(const Json& response, std::chrono::system_cloc
     if (id == response.end() || !id->is_string())
         return queueAlert(ErrorTexts::unexpectedAnswer());
 
-    // The pending work end is read before the new working day opens: from then on the user may end the new day,
+    // The pending work ends are read before the new working day opens: from then on the user may end the new day,
     // and that work end is not one of an earlier day to send here.
-    const auto pendingRecord = m_store->stringForKey("keepRecordno");
-    const auto pendingTime = m_store->stringForKey("keepOuttime");
+    const std::vector<PendingWorkEnd> pending = PendingWorkEnds::read(*m_store);
 
     setRecordno(id->get<std::string>(), startedAt);
     queueAlert(sentMessage);
 
-    // Without its end time the pending work end cannot be sent; it stays for a person to look at.
-    if (pendingRecord && pendingTime)
-        endWork(false, pendingRecord, pendingTime);
+    // Oldest first, each once, whatever becomes of the others. One without its end time cannot be sent; it stays for
+    // a person to look at.
+    for (const PendingWorkEnd& end : pending)
+        if (end.endTime)
+            endWork(false, end.recordId, end.endTime);
 }
 
 void Attendance::endWork(bool interactive, const std::optional<std::string>& recordId,
@@ -224,10 +227,7 @@ void Attendance::endWork(bool interactive, const std::optional<std::string>& rec
     if (context->fromRecordno && context->recordId.empty())
         return;
 
-    // "keepRecordno" marks the pending work end, so it is written last and removed first.
-    m_store->setObjectForKey(context->endTime, "keepOuttime");
-    m_store->setObjectForKey(context->recordId, "keepRecordno");
-    stateChanged();
+    keepPendingWorkEnd(*context);
     if (!m_reachability->isReachable())
         return;
 
@@ -281,13 +281,36 @@ void Attendance::endRecordFailed(EndContext& context, Kintone::FailureCause caus
     context.done.release();
 }
 
-// Removes the pending work end if it is still this attempt's, not one a later attempt stored meanwhile.
+// Kept until kintone has taken it: a newer end of the same record replaces the older one, any other is added last.
+void Attendance::keepPendingWorkEnd(const EndContext& context) {
+    {
+        std::lock_guard lock(m_pendingMutex);
+        std::vector<PendingWorkEnd> ends = PendingWorkEnds::read(*m_store);
+        const PendingWorkEnd end{context.recordId, context.endTime};
+        const auto same = std::find_if(ends.begin(), ends.end(),
+                                       [&end](const PendingWorkEnd& kept) { return kept.recordId == end.recordId; });
+        if (same == ends.end())
+            ends.push_back(end);
+        else if (*same != end)
+            *same = end;
+        else
+            return;
+        PendingWorkEnds::write(*m_store, ends);
+    }
+    stateChanged();
+}
+
+// Removes this attempt's pending work end, if it is still the one kept: a later attempt may have replaced it.
 void Attendance::dropPendingWorkEnd(const EndContext& context) {
-    if (m_store->stringForKey("keepRecordno") != context.recordId ||
-        m_store->stringForKey("keepOuttime") != context.endTime)
-        return;
-    m_store->removeObjectForKey("keepRecordno");
-    m_store->removeObjectForKey("keepOuttime");
+    {
+        std::lock_guard lock(m_pendingMutex);
+        std::vector<PendingWorkEnd> ends = PendingWorkEnds::read(*m_store);
+        const auto removed = std::remove(ends.begin(), ends.end(), PendingWorkEnd{context.recordId, context.endTime});
+        if (removed == ends.end())
+            return;
+        ends.erase(removed, ends.end());
+        PendingWorkEnds::write(*m_store, ends);
+    }
     stateChanged();
 }
 

@@ -19,8 +19,8 @@ class Reachability;
 class SettingsStore;
 
 // Records the working day in kintone: a work start adds a record, a work end fills in its end time. A work end
-// that cannot be sent is kept in the settings store ("keepRecordno", "keepOuttime") and sent after the next
-// successful work start, so that it survives a network outage and a restart. Make it with std::make_shared:
+// that cannot be sent is kept in the settings store (PendingWorkEnds) and sent after the next successful work start,
+// so that it survives a network outage and a restart. Make it with std::make_shared:
 // requests in flight keep it alive.
 class Attendance final : public std::enable_shared_from_this<Attendance> {
 public:
@@ -72,6 +72,7 @@ private:
 
     void setRecordno(const std::string& value, std::chrono::system_clock::time_point startedAt = {});
     void clearRecordnoIf(const std::string& value);
+    void keepPendingWorkEnd(const EndContext& context);
     void dropPendingWorkEnd(const EndContext& context);
     void queueAlert(const std::string& message) const;
     void beginSending();
@@ -87,6 +88,8 @@ private:
     const std::shared_ptr<Alert> m_alert;
     const Clock m_clock;
 
+    // The pending work ends are read, changed and written back by one thread at a time.
+    std::mutex m_pendingMutex;
     mutable std::mutex m_recordnoMutex;
     std::string m_recordno;
     std::chrono::system_clock::time_point m_startedAt;
