@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <map>
 
 using namespace stampo;
@@ -269,4 +270,47 @@ TEST_F(AttendanceTest, PendingWorkEndSurvivesAKilledProcess) {
     EXPECT_EQ(lastBody("PUT"), (Json{{"app", "1"}, {"id", record}, {"record", {{"end", {{"value", endTime}}}}}}));
     EXPECT_FALSE(next->recordno().empty()) << "the new working day stays open";
     EXPECT_EQ(alert->messages(), std::vector<std::string>{sent});
+}
+
+// A process killed between any two writes of the kept work ends leaves the list as it was or as it was to be, and
+// beside it no pair or a whole one, never one record's id with another's end time. The child's work start sends the
+// two kept ends, which kintone answers or not, then ends its own day offline.
+TEST_F(AttendanceTest, AKillBetweenTwoWritesLeavesTheKeptWorkEndsOldOrNew) {
+    // Of records kintone no longer has, so that it answers them (404) unless the connection is cut.
+    const std::vector<PendingWorkEnd> earlier{{"901", "2024-04-30T09:00:00Z"}, {"902", "2024-04-30T10:00:00Z"}};
+    for (const bool taken : {false, true}) {
+        sim.clearFaults();
+        if (!taken)
+            sim.addFault(on("PUT", recordPath, fault(Fault::Kind::Cut)));
+        bool finished = false;
+        for (int dieAt = 1; !finished; ++dieAt) {
+            SCOPED_TRACE(testing::Message() << (taken ? "taken" : "kept") << ", dying at write " << dieAt);
+            ASSERT_LE(dieAt, 20) << "the child never got through";
+            PendingWorkEnds::write(*std::make_shared<QSettingsStore>(dir.filePath("Stampo.conf")), earlier);
+            QProcess child;
+            child.start(STAMPO_ATTENDANCE_CHILD,
+                        {dir.filePath("Stampo.conf"), QString::fromStdString(sim.caFile().string()),
+                         QString::fromStdString(sim.connectTo()), QString::number(dieAt)});
+            ASSERT_TRUE(child.waitForFinished(30000));
+            finished = child.exitStatus() == QProcess::NormalExit;
+
+            const QSettingsStore reopened(dir.filePath("Stampo.conf"));
+            std::vector<PendingWorkEnd> kept = PendingWorkEnds::read(reopened);
+            const std::string text = PendingWorkEnds::format(kept);
+            // What is left of the earlier ends, in order (all of them when kintone takes none), then the child's own
+            // day with its end, once the earlier ones have been answered.
+            const bool own = !kept.empty() && kept.back().recordId.rfind("90", 0) != 0;
+            EXPECT_TRUE(!own || kept.back().endTime) << text;
+            const std::vector<PendingWorkEnd> left(kept.begin(), kept.end() - own);
+            const std::vector<PendingWorkEnd> suffix(earlier.end() - std::ssize(left), earlier.end());
+            EXPECT_TRUE(left.size() <= earlier.size() && left == suffix && (taken || left == earlier)) << text;
+            EXPECT_TRUE(!finished || (own && left.size() == (taken ? 0u : 2u))) << text;
+            if (const auto record = reopened.stringForKey("keepRecordno")) {
+                const PendingWorkEnd pair{*record, reopened.stringForKey("keepOuttime")};
+                EXPECT_TRUE(std::find(earlier.begin(), earlier.end(), pair) != earlier.end() ||
+                            (own && pair == kept.back()))
+                    << pair.recordId << " " << pair.endTime.value_or("(none)") << " beside " << text;
+            }
+        }
+    }
 }

@@ -25,18 +25,21 @@ std::vector<PendingWorkEnd> PendingWorkEnds::read(const SettingsStore& store) {
 }
 
 void PendingWorkEnds::write(SettingsStore& store, const std::vector<PendingWorkEnd>& ends) {
-    // The list decides; the pair after it is what an earlier version would send. "keepRecordno" marks the pair, so
-    // it is written last and removed first.
+    // The list decides; the pair after it is what an earlier version would send.
     store.setObjectForKey(format(ends), listKey);
-    if (ends.empty() || !ends.front().endTime) {
-        store.removeObjectForKey(recordKey);
-        store.removeObjectForKey(timeKey);
-        if (!ends.empty())
-            store.setObjectForKey(ends.front().recordId, recordKey);
+    const std::optional<PendingWorkEnd> oldest = ends.empty() ? std::nullopt : std::optional(ends.front());
+    const std::optional<std::string> record = store.stringForKey(recordKey);
+    if (oldest ? record == oldest->recordId && store.stringForKey(timeKey) == oldest->endTime : !record)
         return;
-    }
-    store.setObjectForKey(*ends.front().endTime, timeKey);
-    store.setObjectForKey(ends.front().recordId, recordKey);
+    // "keepRecordno" marks the pair: removed before the pair changes and written last, so that a process that dies
+    // between two writes never leaves one record's id beside another's end time.
+    store.removeObjectForKey(recordKey);
+    if (!oldest || !oldest->endTime)
+        store.removeObjectForKey(timeKey);
+    else
+        store.setObjectForKey(*oldest->endTime, timeKey);
+    if (oldest)
+        store.setObjectForKey(oldest->recordId, recordKey);
 }
 
 std::string PendingWorkEnds::format(const std::vector<PendingWorkEnd>& ends) {
