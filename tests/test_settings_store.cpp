@@ -1,3 +1,4 @@
+#include "app/PendingWorkEnds.h"
 #include "app/QSettingsStore.h"
 #include "app/SettingsKeys.h"
 
@@ -149,3 +150,29 @@ TEST_F(SettingsStore, FailedWriteIsKeptAndWrittenLater) {
 }
 
 } // namespace
+
+// The kept work ends as a person reads them in the file, and as they were before: a text anyone may have edited is
+// read entry by entry, and what is written reads back the same.
+TEST(PendingWorkEnds, ReadAsWrittenOrEditedAndAsEarlierVersionsLeftThem) {
+    using Ends = std::vector<stampo::PendingWorkEnd>;
+    const std::pair<std::string, Ends> texts[] = {
+        {"", {}},
+        {"12 2024-05-01T09:00:00Z, 15 2024-05-02T09:00:00Z",
+         {{"12", "2024-05-01T09:00:00Z"}, {"15", "2024-05-02T09:00:00Z"}}},
+        {" 12   2024-05-01T09:00:00Z ,, 15", {{"12", "2024-05-01T09:00:00Z"}, {"15", std::nullopt}}},
+    };
+    for (const auto& [text, ends] : texts) {
+        EXPECT_EQ(stampo::PendingWorkEnds::parse(text), ends) << text;
+        EXPECT_EQ(stampo::PendingWorkEnds::parse(stampo::PendingWorkEnds::format(ends)), ends) << text;
+    }
+
+    QTemporaryDir dir;
+    stampo::QSettingsStore store(dir.filePath("Stampo.conf"));
+    store.setObjectForKey("7", "keepRecordno");
+    EXPECT_EQ(stampo::PendingWorkEnds::read(store), (Ends{{"7", std::nullopt}})) << "an earlier version's pair";
+    store.setObjectForKey("2024-04-30T09:00:00Z", "keepOuttime");
+    EXPECT_EQ(stampo::PendingWorkEnds::read(store), (Ends{{"7", "2024-04-30T09:00:00Z"}}));
+    stampo::PendingWorkEnds::write(store, {});
+    EXPECT_EQ(stampo::PendingWorkEnds::read(store), Ends{}) << "the list decides once written";
+    EXPECT_EQ(store.objectForKey("keepRecordno"), std::nullopt);
+}
