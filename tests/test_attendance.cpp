@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <thread>
 
 using namespace stampo;
 using namespace stampo::test;
@@ -214,6 +215,67 @@ TEST_F(AttendanceTest, EveryUnansweredWorkEndIsKeptAndSentOldestFirstAcrossResta
     EXPECT_EQ(file->objectForKey("keepRecordno"), std::nullopt);
     for (const std::string& day : days)
         EXPECT_EQ(sim.record(1, std::stoi(day))["end"]["value"], ends[day]) << day;
+}
+
+// A work end answered late closes only its own working day, and takes away only its own kept end: the user may have
+// ended the day again meanwhile, or started the next.
+TEST_F(AttendanceTest, ALateAnswerLeavesANewerEndAndANewerDayAlone) {
+    Fault late = fault(Fault::Kind::Delay);
+    late.delay = 300ms;
+    for (const bool nextDay : {false, true}) {
+        SCOPED_TRACE(nextDay ? "the next day starts" : "the day is ended again offline");
+        start("sato");
+        const std::string day = attendance->recordno();
+        sim.clearRequests();
+        sim.addFault({"PUT", recordPath, "", 0, 1, late});
+        std::thread sleeping([this] { attendance->endWork(false); });
+        ASSERT_TRUE(sim.waitForRequests(1, deadline));
+        if (nextDay) {
+            start("sato"); // sends the kept end again, answered at once
+        } else {
+            now += 600;
+            reachability->reachable = false;
+            attendance->endWork(true);
+            reachability->reachable = true;
+        }
+        sleeping.join();
+        ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
+        sim.clearFaults();
+        EXPECT_EQ(attendance->recordno().empty(), !nextDay);
+        EXPECT_NE(attendance->recordno(), day);
+        const std::string newer = ZUMFunc::datetime(std::chrono::sys_seconds(std::chrono::seconds(now)));
+        const std::vector<PendingWorkEnd> keptAfter =
+            nextDay ? std::vector<PendingWorkEnd>{} : std::vector<PendingWorkEnd>{{day, newer}};
+        EXPECT_EQ(PendingWorkEnds::read(*store), keptAfter);
+        PendingWorkEnds::write(*store, {});
+        attendance->endWork(true);
+    }
+}
+
+// A work start reads the kept ends before its day opens, tells of its success and opens the day before it sends
+// them: the user, seeing nothing for a minute, would start again and make a second record; and an end of the new
+// day, kept at once, is no earlier day's to send.
+TEST_F(AttendanceTest, AWorkStartOpensItsDayBeforeSendingWhatWasKept) {
+    PendingWorkEnds::write(*store, {{"901", "2024-04-30T09:00:00Z"}});
+    sim.addFault(on("PUT", recordPath, fault(Fault::Kind::Hang)));
+    std::atomic<bool> endedAtOnce = false;
+    attendance->setStateListener([&] {
+        const std::string day = attendance->recordno();
+        if (day.empty() || endedAtOnce.exchange(true))
+            return;
+        reachability->reachable = false;
+        attendance->endWork(false);
+        reachability->reachable = true;
+    });
+    start("sato");
+    EXPECT_FALSE(attendance->recordno().empty()) << "the day opens while the kept end is still on its way";
+    ASSERT_TRUE(sim.waitForRequests(2, deadline));
+    sim.releaseHangs();
+    ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
+    ASSERT_TRUE(endedAtOnce);
+    const auto updates = sim.requests("PUT", recordPath);
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(Json::parse(updates[0].body)["id"], "901") << "the new day's end was sent as an earlier one";
 }
 
 TEST_F(AttendanceTest, IncompleteSettingsSendNothing) {

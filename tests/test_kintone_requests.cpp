@@ -66,6 +66,26 @@ TEST_F(RequestTest, RequestsCarryExactlyTheirMethodAddressHeadersAndBody) {
     EXPECT_EQ(sim.resumedHandshakes(), 2);
 }
 
+// Production's limits unless told otherwise; and a failure is told in order: the client queues its alert before the
+// failure continuation runs, so that whatever a caller queues then comes after it.
+TEST_F(RequestTest, ProductionLimitsAndTheAlertBeforeTheFailure) {
+    const TransportOptions production;
+    EXPECT_EQ(production.connectTimeout, 60s);
+    EXPECT_EQ(production.idleTimeout, 60s);
+    EXPECT_EQ(production.maxAnswerBytes, 64u * 1024 * 1024);
+
+    sim.addFault(on("GET", fieldsPath, answer(500, R"({"message":"障害"})")));
+    Outcome outcome;
+    std::optional<std::size_t> alertsBeforeOurs;
+    client.getFormFields(subDomain, "com", "1", authCode, "", "", "", "", outcome.success(),
+                         [&, failed = outcome.failure()] {
+                             mainQueue->async([&] { alertsBeforeOurs = alert->messages().size(); });
+                             failed();
+                         });
+    settle(outcome, 1);
+    EXPECT_EQ(alertsBeforeOurs, 1u);
+}
+
 TEST_F(RequestTest, UnsafeInputReachesNoServer) {
     const std::string badSubdomain = "サブドメインが正しくありません",
                       badRegion = "kintoneのドメインが正しくありません",
@@ -88,15 +108,19 @@ TEST_F(RequestTest, UnsafeInputReachesNoServer) {
         EXPECT_EQ(write.cause(), Kintone::FailureCause::NotSent);
         expected.insert(expected.end(), 2, message);
     }
-    // The app id goes into the address of a read; a users prefix that is not kintone's; a body that is not UTF-8.
+    // The app id goes into the address of a read; a users prefix and a cursor address that are not kintone's; a body
+    // that is not UTF-8.
     Outcome& app = outcomes.emplace_back();
     client.getFormFields(subDomain, "com", "1&x=2#", authCode, "", "", "", "", app.success(), app.failure());
     Outcome& users = outcomes.emplace_back();
     client.getUsers(0, "https://evil.example/#.cybozu.com/v1/users.json?offset=", 100, authCode, "", "", "", "",
                     users.failure(), nullptr, users.success());
+    Outcome& cursor = outcomes.emplace_back();
+    client.readCursor("https://example.cybozu.com.evil.example/k/v1/records/cursor.json", "c1", authCode,
+                      client.makeSession("", "", "", ""), cursor.failure(), nullptr, cursor.success());
     Outcome& body = outcomes.emplace_back();
     add(client, body, Json{{"start", Kintone::fieldValue("", "\xff\xfe")}});
-    expected.insert(expected.end(), {"アプリIDに使用できない文字が含まれています", badSubdomain,
+    expected.insert(expected.end(), {"アプリIDに使用できない文字が含まれています", badSubdomain, badSubdomain,
                                      "送信するデータを作成できませんでした"});
 
     settle(body, expected.size());

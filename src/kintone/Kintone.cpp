@@ -79,14 +79,14 @@ std::optional<std::string> addressProblem(const std::string& subDomain, const st
     return std::nullopt;
 }
 
-// Whether a users prefix is exactly what usersPrefix() makes for some valid subdomain and region.
-bool isUsersPrefix(const std::string& prefix) {
+// Whether an address a caller gives is exactly "https://" + the service host of some valid subdomain and region +
+// `tail`, so that it can carry the auth code nowhere else.
+bool isServiceAddress(const std::string& address, const std::string& tail) {
     const std::string scheme = "https://";
-    const std::string tail = std::string(usersPath) + "?offset=";
-    if (prefix.rfind(scheme, 0) != 0 || prefix.size() < scheme.size() + tail.size() ||
-        prefix.compare(prefix.size() - tail.size(), tail.size(), tail) != 0)
+    if (address.rfind(scheme, 0) != 0 || address.size() < scheme.size() + tail.size() ||
+        address.compare(address.size() - tail.size(), tail.size(), tail) != 0)
         return false;
-    const std::string host = prefix.substr(scheme.size(), prefix.size() - scheme.size() - tail.size());
+    const std::string host = address.substr(scheme.size(), address.size() - scheme.size() - tail.size());
     const std::string domain = std::string(".") + serviceLabel + ".";
     const auto at = host.find(domain);
     return at != std::string::npos && !addressProblem(host.substr(0, at), host.substr(at + domain.size()));
@@ -320,7 +320,7 @@ void Kintone::getUsers(int offset, const std::string& usersPrefix, int pageSize,
 void Kintone::getUsersPage(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
                            std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> users,
                            Success success) const {
-    if (!isUsersPrefix(usersPrefix))
+    if (!isServiceAddress(usersPrefix, std::string(usersPath) + "?offset="))
         return reject(ErrorTexts::invalidSubdomain(), FailureCause::NotSent, failure);
     if (!isHeaderSafe(authCode))
         return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
@@ -381,6 +381,8 @@ void Kintone::readCursor(const std::string& cursorAddress, const std::string& cu
 void Kintone::readCursorPages(const std::string& cursorAddress, const std::string& cursorId,
                               const std::string& authCode, std::shared_ptr<Session> session, FailureWithCause failure,
                               std::shared_ptr<Json> records, Success success) const {
+    if (!isServiceAddress(cursorAddress, cursorPath))
+        return reject(ErrorTexts::invalidSubdomain(), FailureCause::NotSent, failure);
     if (cursorId.empty() || !isAddressSafe(cursorId))
         return reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
     if (!isHeaderSafe(authCode))
