@@ -1,11 +1,11 @@
 // Loads a large user list and a large record list from the simulator the way the employee window does, and prints
 // for each run and list: items, requests, connections opened, wall time and the CPU time of the client's threads.
 // Arguments: [users] [records] [answer delay in ms] [runs]
+#include "Alert.h"
 #include "KintoneSimulator.h"
-#include "app/MainQueue.h"
+#include "MainQueue.h"
 #include "kintone/Kintone.h"
 #include "kintone/WorkerThreads.h"
-#include "widgets/Alert.h"
 
 #include <atomic>
 #include <chrono>

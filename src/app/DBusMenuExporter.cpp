@@ -1,4 +1,4 @@
-#include "app/DBusMenuExporter.h"
+#include "DBusMenuExporter.h"
 
 #include <QAction>
 #include <QActionEvent>

@@ -1,4 +1,4 @@
-#include "app/PlatformPreference.h"
+#include "PlatformPreference.h"
 
 #include <QByteArray>
 #include <QtGlobal>

@@ -1,4 +1,4 @@
-#include "app/PowerEvents.h"
+#include "PowerEvents.h"
 
 #include "kintone/TransportOptions.h"
 

@@ -1,6 +1,6 @@
-#include "app/StatusNotifierItem.h"
+#include "StatusNotifierItem.h"
 
-#include "app/DBusMenuExporter.h"
+#include "DBusMenuExporter.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>

@@ -1,6 +1,6 @@
-#include "app/TrayIcon.h"
+#include "TrayIcon.h"
 
-#include "app/StatusNotifierItem.h"
+#include "StatusNotifierItem.h"
 
 #include <QCursor>
 #include <QMenu>

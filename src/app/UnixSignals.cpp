@@ -1,4 +1,4 @@
-#include "app/UnixSignals.h"
+#include "UnixSignals.h"
 
 #include <QSocketNotifier>
 

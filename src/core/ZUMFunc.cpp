@@ -1,4 +1,4 @@
-#include "widgets/ZUMFunc.h"
+#include "ZUMFunc.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "app/QSettingsStore.h"
+#include "QSettingsStore.h"
 
 #include "util/FileDescriptor.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SettingsStore.h"
+#include "SettingsStore.h"
 
 #include <QSettings>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "app/QtMainQueue.h"
+#include "QtMainQueue.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/MainQueue.h"
+#include "MainQueue.h"
 
 namespace stampo {
 

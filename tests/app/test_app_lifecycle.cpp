@@ -1,6 +1,6 @@
-#include "app/PlatformPreference.h"
-#include "app/SingleInstance.h"
-#include "app/UnixSignals.h"
+#include "PlatformPreference.h"
+#include "SingleInstance.h"
+#include "UnixSignals.h"
 #include "kintone/WorkerThreads.h"
 #include "support/WidgetTesting.h"
 

@@ -1,4 +1,4 @@
-#include "app/PowerEvents.h"
+#include "PowerEvents.h"
 #include "support/LogindMock.h"
 
 #include <QElapsedTimer>

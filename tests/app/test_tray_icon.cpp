@@ -1,6 +1,6 @@
-#include "app/DBusMenuExporter.h"
-#include "app/StatusNotifierItem.h"
-#include "app/TrayIcon.h"
+#include "DBusMenuExporter.h"
+#include "StatusNotifierItem.h"
+#include "TrayIcon.h"
 #include "support/StatusNotifierWatcherMock.h"
 
 #include <QAction>

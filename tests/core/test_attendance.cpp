@@ -1,7 +1,7 @@
-#include "app/PendingWorkEnds.h"
+#include "ZUMFunc.h"
+#include "attendance/PendingWorkEnds.h"
 #include "support/AttendanceRig.h"
 #include "support/KintoneTest.h"
-#include "widgets/ZUMFunc.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "attend/EmployeeList.h"
+#include "employees/EmployeeList.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The kintone client's answer handling fed arbitrary answers, without a network. The first byte picks the request
 // ('0' to '4', modulo 5: record add, record update, form fields, users, records through a cursor); every line after the
 // first is one answer, "STATUS BODY". Once the lines have run out, requests get no answer (a transport failure).
+#include "Alert.h"
 #include "Invariant.h"
-#include "app/MainQueue.h"
+#include "MainQueue.h"
 #include "kintone/Transport.h"
-#include "widgets/Alert.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 // The employee-list building over arbitrary JSON, taken as users, as records and as a form's properties: every list
 // starts with the placeholder and holds only entries with a text code and name; preselection finds the last match.
 #include "Invariant.h"
-#include "attend/EmployeeList.h"
+#include "employees/EmployeeList.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The settings store on a settings file of arbitrary bytes: every key reads without harm, a text reads the same
 // through both getters, and a write is read back, also by a store opened afresh on the file.
 #include "Invariant.h"
-#include "app/QSettingsStore.h"
-#include "app/SettingsKeys.h"
+#include "QSettingsStore.h"
+#include "settings/SettingsKeys.h"
 
 #include <QFile>
 #include <QSettings>

@@ -1,6 +1,6 @@
-#include "app/PendingWorkEnds.h"
-#include "app/QSettingsStore.h"
-#include "app/SettingsKeys.h"
+#include "QSettingsStore.h"
+#include "attendance/PendingWorkEnds.h"
+#include "settings/SettingsKeys.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Attendance.h"
-#include "app/QSettingsStore.h"
+#include "QSettingsStore.h"
+#include "attendance/Attendance.h"
 #include "net/Reachability.h"
 
 #include <atomic>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/MainQueue.h"
+#include "Alert.h"
+#include "MainQueue.h"
 #include "kintone/Kintone.h"
-#include "widgets/Alert.h"
 
 #include <chrono>
 #include <condition_variable>

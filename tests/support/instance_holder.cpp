@@ -1,5 +1,5 @@
 // Becomes the running instance for the directory in argv[1], says so, and holds on until killed.
-#include "app/SingleInstance.h"
+#include "SingleInstance.h"
 
 #include <QCoreApplication>
 

@@ -1,5 +1,5 @@
-#include "app/QSettingsStore.h"
-#include "app/QtMainQueue.h"
+#include "QSettingsStore.h"
+#include "QtMainQueue.h"
 #include "settings/SettingView.h"
 #include "support/AttendanceRig.h"
 #include "support/KintoneTest.h"

@@ -1,12 +1,12 @@
-#include "app/Attendance.h"
+#include "attendance/Attendance.h"
 
-#include "app/MainQueue.h"
-#include "app/PendingWorkEnds.h"
-#include "app/SettingsStore.h"
+#include "Alert.h"
+#include "MainQueue.h"
+#include "SettingsStore.h"
+#include "ZUMFunc.h"
+#include "attendance/PendingWorkEnds.h"
 #include "kintone/ErrorTexts.h"
 #include "net/Reachability.h"
-#include "widgets/Alert.h"
-#include "widgets/ZUMFunc.h"
 
 #include <algorithm>
 #include <semaphore>

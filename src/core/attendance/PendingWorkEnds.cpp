@@ -1,6 +1,6 @@
-#include "app/PendingWorkEnds.h"
+#include "attendance/PendingWorkEnds.h"
 
-#include "app/SettingsStore.h"
+#include "SettingsStore.h"
 
 #include <sstream>
 

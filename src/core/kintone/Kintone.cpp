@@ -1,11 +1,11 @@
 #include "kintone/Kintone.h"
 
-#include "app/MainQueue.h"
+#include "Alert.h"
+#include "MainQueue.h"
 #include "kintone/CursorPages.h"
 #include "kintone/ErrorTexts.h"
 #include "kintone/Session.h"
 #include "kintone/Transport.h"
-#include "widgets/Alert.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,6 +1,6 @@
-#include "app/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 
-#include "app/SettingsStore.h"
+#include "SettingsStore.h"
 
 namespace stampo::SettingsKeys {
 

@@ -1,9 +1,9 @@
 #include "attend/AttendView.h"
 
-#include "app/MainQueue.h"
-#include "app/SettingsStore.h"
-#include "attend/EmployeeList.h"
-#include "widgets/Alert.h"
+#include "Alert.h"
+#include "MainQueue.h"
+#include "SettingsStore.h"
+#include "employees/EmployeeList.h"
 #include "widgets/Notifications.h"
 #include "widgets/ZUMContainerView.h"
 

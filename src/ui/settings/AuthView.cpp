@@ -1,8 +1,8 @@
 #include "settings/AuthView.h"
 
-#include "app/SettingsKeys.h"
+#include "Alert.h"
 #include "settings/AuthCode.h"
-#include "widgets/Alert.h"
+#include "settings/SettingsKeys.h"
 #include "widgets/Notifications.h"
 #include "widgets/ZUMContainerView.h"
 

@@ -1,9 +1,9 @@
 #include "settings/ProxyView.h"
 
-#include "app/SettingsKeys.h"
-#include "app/SettingsStore.h"
+#include "Alert.h"
+#include "SettingsStore.h"
 #include "settings/ProxyCheck.h"
-#include "widgets/Alert.h"
+#include "settings/SettingsKeys.h"
 #include "widgets/ZUMContainerView.h"
 
 namespace stampo {

@@ -1,13 +1,13 @@
 #include "settings/SettingView.h"
 
-#include "app/MainQueue.h"
-#include "app/SettingsKeys.h"
-#include "app/SettingsStore.h"
+#include "Alert.h"
+#include "MainQueue.h"
+#include "SettingsStore.h"
 #include "kintone/ErrorTexts.h"
 #include "settings/AuthView.h"
 #include "settings/FieldSorting.h"
 #include "settings/ProxyView.h"
-#include "widgets/Alert.h"
+#include "settings/SettingsKeys.h"
 #include "widgets/Notifications.h"
 #include "widgets/ZUMContainerView.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "widgets/Alert.h"
+#include "Alert.h"
 
 #include <QPointer>
 #include <QString>
