@@ -104,13 +104,14 @@ int main(int argc, char** argv) {
     Kintone kintone(std::make_shared<InlineQueue>(), std::make_shared<PrintingAlert>(), transport);
     const std::string auth = kintonesim::SimulatorOptions().authCodes.front();
 
+    const Connection connection{"bench", "com", std::to_string(app), auth, {}};
     for (int run = 1; run <= runs; ++run) {
         measure("users", run, sim, threads, [&](Kintone::Success success, Kintone::Failure failure) {
-            kintone.getUsers(0, Kintone::usersPrefix("bench", "com"), 100, auth, "", "", "", "", failure,
+            kintone.getUsers(0, Kintone::usersPrefix(connection), 100, auth, {}, failure,
                              std::make_shared<Json>(Json::array()), success);
         });
         measure("records", run, sim, threads, [&](Kintone::Success success, Kintone::Failure failure) {
-            kintone.getRecords("bench", "com", std::to_string(app), "", "", auth, "", "", "", "", success, failure);
+            kintone.getRecords(connection, "", "", success, failure);
         });
     }
     return 0;

@@ -47,9 +47,8 @@ TEST_F(FailureTest, EveryRequestEndsEveryFaultWithOneAlertAndOneContinuation) {
         {"cursor create", "POST", cursorPath, "", [&](auto& k, auto& o) { records(k, o); }},
         {"cursor read", "GET", cursorPath, "",
          [&](auto& k, auto& o) {
-             k.readCursor(Kintone::serviceBase(subDomain, "com") + cursorPath, "c1", authCode,
-                          k.makeSession(proxy.host, proxy.port, proxy.user, proxy.password), o.failure(), nullptr,
-                          o.success());
+             k.readCursor(Kintone::serviceBase(subDomain, "com") + cursorPath, "c1", authCode, k.makeSession(proxy),
+                          o.failure(), nullptr, o.success());
          }},
     };
 

@@ -77,11 +77,10 @@ TEST_F(RequestTest, ProductionLimitsAndTheAlertBeforeTheFailure) {
     sim.addFault(on("GET", fieldsPath, answer(500, R"({"message":"障害"})")));
     Outcome outcome;
     std::optional<std::size_t> alertsBeforeOurs;
-    client.getFormFields(subDomain, "com", "1", authCode, "", "", "", "", outcome.success(),
-                         [&, failed = outcome.failure()] {
-                             mainQueue->async([&] { alertsBeforeOurs = alert->messages().size(); });
-                             failed();
-                         });
+    client.getFormFields(connection(), outcome.success(), [&, failed = outcome.failure()] {
+        mainQueue->async([&] { alertsBeforeOurs = alert->messages().size(); });
+        failed();
+    });
     settle(outcome, 1);
     EXPECT_EQ(alertsBeforeOurs, 1u);
 }
@@ -101,9 +100,9 @@ TEST_F(RequestTest, UnsafeInputReachesNoServer) {
     for (const auto& [host, region, auth, message] : cases) {
         Outcome& read = outcomes.emplace_back();
         Outcome& write = outcomes.emplace_back();
-        client.getFormFields(host, region, "1", auth, "", "", "", "", read.success(), read.failure());
-        client.updateRecord(host, region, "1", auth, "", "", "", "", "1", Json::object(), write.success(),
-                            write.failureWithCause());
+        const Connection unsafe{host, region, "1", auth, {}};
+        client.getFormFields(unsafe, read.success(), read.failure());
+        client.updateRecord(unsafe, "1", Json::object(), write.success(), write.failureWithCause());
         EXPECT_EQ(read.failures() + write.failures(), 2) << message;
         EXPECT_EQ(write.cause(), Kintone::FailureCause::NotSent);
         expected.insert(expected.end(), 2, message);
@@ -111,13 +110,13 @@ TEST_F(RequestTest, UnsafeInputReachesNoServer) {
     // The app id goes into the address of a read; a users prefix and a cursor address that are not kintone's; a body
     // that is not UTF-8.
     Outcome& app = outcomes.emplace_back();
-    client.getFormFields(subDomain, "com", "1&x=2#", authCode, "", "", "", "", app.success(), app.failure());
+    client.getFormFields(connection("1&x=2#"), app.success(), app.failure());
     Outcome& users = outcomes.emplace_back();
-    client.getUsers(0, "https://evil.example/#.cybozu.com/v1/users.json?offset=", 100, authCode, "", "", "", "",
-                    users.failure(), nullptr, users.success());
+    client.getUsers(0, "https://evil.example/#.cybozu.com/v1/users.json?offset=", 100, authCode, {}, users.failure(),
+                    nullptr, users.success());
     Outcome& cursor = outcomes.emplace_back();
     client.readCursor("https://example.cybozu.com.evil.example/k/v1/records/cursor.json", "c1", authCode,
-                      client.makeSession("", "", "", ""), cursor.failure(), nullptr, cursor.success());
+                      client.makeSession({}), cursor.failure(), nullptr, cursor.success());
     Outcome& body = outcomes.emplace_back();
     add(client, body, Json{{"start", Kintone::fieldValue("", "\xff\xfe")}});
     expected.insert(expected.end(), {"アプリIDに使用できない文字が含まれています", badSubdomain, badSubdomain,

@@ -13,6 +13,7 @@
 
 namespace {
 
+using stampo::Connection;
 using stampo::Kintone;
 
 // The client's worker threads and main queue, run one after another on this thread once the call has returned.
@@ -126,20 +127,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto fail = [&] { ++failures; };
     const Json record{{"start", Kintone::fieldValue("DATETIME", "2024-04-01T09:00:00+09:00")}};
     const int kind = static_cast<std::uint8_t>(data[0] - '0') % 5;
+    const Connection connection{"example", "com", "1", auth, {}};
     if (kind == 0)
-        client.addRecord("example", "com", "1", auth, "", "", "", "", record, succeed, fail);
+        client.addRecord(connection, record, succeed, fail);
     else if (kind == 1)
-        client.updateRecord("example", "com", "1", auth, "", "", "", "", "7", record, succeed,
-                            [&](Kintone::FailureCause why) {
-                                cause = why;
-                                fail();
-                            });
+        client.updateRecord(connection, "7", record, succeed, [&](Kintone::FailureCause why) {
+            cause = why;
+            fail();
+        });
     else if (kind == 2)
-        client.getFormFields("example", "com", "1", auth, "", "", "", "", succeed, fail);
+        client.getFormFields(connection, succeed, fail);
     else if (kind == 3) // pages of two, so that short inputs reach the paging
-        client.getUsers(0, Kintone::usersPrefix("example", "com"), 2, auth, "", "", "", "", fail, nullptr, succeed);
+        client.getUsers(0, Kintone::usersPrefix(connection), 2, auth, {}, fail, nullptr, succeed);
     else
-        client.getRecords("example", "com", "2", "", "", auth, "", "", "", "", succeed, fail);
+        client.getRecords(connection.forApp("2"), "", "", succeed, fail);
     for (; !pending.empty(); pending.pop_front())
         pending.front()();
 

@@ -53,28 +53,24 @@ protected:
     }
 
     // The operations with the simulator's sample apps (attendance app 1, employee app 2), through `proxy`.
+    Connection connection(const std::string& app = "1", const std::string& region = "com",
+                          const std::string& auth = authCode) const {
+        return {subDomain, region, app, auth, proxy};
+    }
     void add(const Kintone& k, Outcome& o, const Json& record = Json::object(), const std::string& auth = authCode) {
-        const auto& p = proxy;
-        k.addRecord(subDomain, "com", "1", auth, p.host, p.port, p.user, p.password, record, o.success(), o.failure());
+        k.addRecord(connection("1", "com", auth), record, o.success(), o.failure());
     }
     void update(const Kintone& k, Outcome& o, const std::string& id = "1", const Json& record = Json::object()) {
-        const auto& p = proxy;
-        k.updateRecord(subDomain, "com", "1", authCode, p.host, p.port, p.user, p.password, id, record, o.success(),
-                       o.failureWithCause());
+        k.updateRecord(connection(), id, record, o.success(), o.failureWithCause());
     }
     void fields(const Kintone& k, Outcome& o, const std::string& region = "com") {
-        const auto& p = proxy;
-        k.getFormFields(subDomain, region, "1", authCode, p.host, p.port, p.user, p.password, o.success(), o.failure());
+        k.getFormFields(connection("1", region), o.success(), o.failure());
     }
     void users(const Kintone& k, Outcome& o) {
-        const auto& p = proxy;
-        k.getUsers(0, Kintone::usersPrefix(subDomain, "com"), 100, authCode, p.host, p.port, p.user, p.password,
-                   o.failure(), nullptr, o.success());
+        k.getUsers(0, Kintone::usersPrefix(connection()), 100, authCode, proxy, o.failure(), nullptr, o.success());
     }
     void records(const Kintone& k, Outcome& o, const std::string& app = "2") {
-        const auto& p = proxy;
-        k.getRecords(subDomain, "com", app, "", "", authCode, p.host, p.port, p.user, p.password, o.success(),
-                     o.failure());
+        k.getRecords(connection(app), "", "", o.success(), o.failure());
     }
 
     ProxySettings proxy;

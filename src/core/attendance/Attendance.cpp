@@ -29,27 +29,6 @@ constexpr const char* sentMessage = "送信完了";
 constexpr const char* offlineMessage = "ネットワークに接続していません";
 constexpr const char* incompleteMessage = "Kintone設定が完了していません";
 
-// What every request needs from the store; none when a key is missing altogether.
-struct Connection {
-    std::string subDomain, topLevelDomain, appId, authCode, proxyHost, proxyPort, proxyUser, proxyPassword;
-};
-
-std::optional<Connection> readConnection(const SettingsStore& store) {
-    Connection c;
-    const std::pair<const char*, std::string*> keys[] = {
-        {"subDomain", &c.subDomain}, {"topLevelDomain", &c.topLevelDomain}, {"appID", &c.appId},
-        {"authCode", &c.authCode},   {"proxyHost", &c.proxyHost},           {"proxyPort", &c.proxyPort},
-        {"proxyUser", &c.proxyUser}, {"proxyPassword", &c.proxyPassword},
-    };
-    for (const auto& [key, value] : keys) {
-        auto text = store.stringForKey(key);
-        if (!text)
-            return std::nullopt;
-        *value = std::move(*text);
-    }
-    return c;
-}
-
 // A record body entry: the field stored under `fieldKey`, typed by its type key, holding `text`.
 bool putField(const SettingsStore& store, Kintone::Json& body, const std::string& fieldKey, const std::string& text) {
     const auto code = store.stringForKey(fieldKey);
@@ -180,15 +159,13 @@ void Attendance::startWork() {
 void Attendance::addStartRecord(const std::string& startTime, std::chrono::system_clock::time_point startedAt) {
     Json body = Json::object();
     const auto employee = m_store->stringForKey("keepUser");
-    const auto connection = readConnection(*m_store);
+    const auto connection = Connection::fromStore(*m_store);
     if (!employee || !connection || !putField(*m_store, body, "fieldIn", startTime) ||
         !putField(*m_store, body, "fieldUser", *employee))
         return queueAlert(incompleteMessage);
-    const auto& c = *connection;
     beginSending();
     m_kintone.addRecord(
-        c.subDomain, c.topLevelDomain, c.appId, c.authCode, c.proxyHost, c.proxyPort, c.proxyUser, c.proxyPassword,
-        body,
+        *connection, body,
         [self = shared_from_this(), startedAt](const Json& response) {
             self->startRecordAdded(response, startedAt);
             self->endSending();
@@ -245,7 +222,7 @@ void Attendance::updateEndRecord(const std::string& recordId, const std::string&
         return;
     }
     Json body = Json::object();
-    const auto connection = readConnection(*m_store);
+    const auto connection = Connection::fromStore(*m_store);
     if (!connection || !putField(*m_store, body, "fieldOut", endTime)) {
         // Automatic work ends keep what they could not send, for a later attempt with complete settings.
         if (context->interactive)
@@ -255,10 +232,8 @@ void Attendance::updateEndRecord(const std::string& recordId, const std::string&
             queueAlert(incompleteMessage);
         return;
     }
-    const auto& c = *connection;
     m_kintone.updateRecord(
-        c.subDomain, c.topLevelDomain, c.appId, c.authCode, c.proxyHost, c.proxyPort, c.proxyUser, c.proxyPassword,
-        recordId, body,
+        *connection, recordId, body,
         [self = shared_from_this(), context](const Json& response) { self->endRecordUpdated(response, *context); },
         [self = shared_from_this(), context](Kintone::FailureCause cause) { self->endRecordFailed(*context, cause); });
 }

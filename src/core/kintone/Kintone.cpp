@@ -54,31 +54,6 @@ bool nestsDeeperThan(std::string_view text, int limit) {
     return false;
 }
 
-bool isRegion(const std::string& text) {
-    return text == "com" || text == "cn";
-}
-
-// A header value must not be able to end its line and start another header.
-bool isHeaderSafe(const std::string& text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
-}
-
-// Texts put into an address unencoded may only hold characters that cannot change its meaning.
-bool isAddressSafe(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](unsigned char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-               c == '_' || c == '~';
-    });
-}
-
-std::optional<std::string> addressProblem(const std::string& subDomain, const std::string& topLevelDomain) {
-    if (!Kintone::isHostLabel(subDomain))
-        return ErrorTexts::invalidSubdomain();
-    if (!isRegion(topLevelDomain))
-        return ErrorTexts::invalidRegion();
-    return std::nullopt;
-}
-
 // Whether an address a caller gives is exactly "https://" + the service host of some valid subdomain and region +
 // `tail`, so that it can carry the auth code nowhere else.
 bool isServiceAddress(const std::string& address, const std::string& tail) {
@@ -89,7 +64,8 @@ bool isServiceAddress(const std::string& address, const std::string& tail) {
     const std::string host = address.substr(scheme.size(), address.size() - scheme.size() - tail.size());
     const std::string domain = std::string(".") + serviceLabel + ".";
     const auto at = host.find(domain);
-    return at != std::string::npos && !addressProblem(host.substr(0, at), host.substr(at + domain.size()));
+    return at != std::string::npos && Connection::isHostLabel(host.substr(0, at)) &&
+           Connection::isRegion(host.substr(at + domain.size()));
 }
 
 std::string authorizationHeader(const std::string& authCode) {
@@ -155,14 +131,6 @@ bool Kintone::startThread(std::function<void()> work) const {
     return m_context->transport->options().startThread(std::move(work));
 }
 
-bool Kintone::isHostLabel(const std::string& text) {
-    if (text.empty() || text.size() > 63)
-        return false;
-    return std::all_of(text.begin(), text.end(), [](unsigned char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-    });
-}
-
 Kintone::Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert, TransportOptions options)
     : Kintone(std::move(mainQueue), std::move(alert), std::make_shared<const Transport>(std::move(options))) {}
 
@@ -175,8 +143,8 @@ std::string Kintone::serviceBase(const std::string& subDomain, const std::string
     return "https://" + subDomain + "." + serviceLabel + "." + topLevelDomain;
 }
 
-std::string Kintone::usersPrefix(const std::string& subDomain, const std::string& topLevelDomain) {
-    return serviceBase(subDomain, topLevelDomain) + usersPath + "?offset=";
+std::string Kintone::usersPrefix(const Connection& connection) {
+    return serviceBase(connection.subDomain, connection.topLevelDomain) + usersPath + "?offset=";
 }
 
 std::optional<Kintone::Json> Kintone::parseAnswer(std::string_view text) {
@@ -194,10 +162,8 @@ Kintone::Json Kintone::fieldValue(const std::string& fieldType, const std::strin
     return Json{{"value", text}};
 }
 
-std::shared_ptr<Session> Kintone::makeSession(const std::string& proxyHost, const std::string& proxyPort,
-                                              const std::string& proxyUser, const std::string& proxyPassword) const {
-    return std::make_shared<Session>(ProxySettings{proxyHost, proxyPort, proxyUser, proxyPassword},
-                                     m_context->transport);
+std::shared_ptr<Session> Kintone::makeSession(const ProxySettings& proxy) const {
+    return std::make_shared<Session>(proxy, m_context->transport);
 }
 
 Kintone::FailureWithCause Kintone::ignoringCause(Failure failure) {
@@ -236,13 +202,16 @@ void Kintone::send(const std::shared_ptr<Session>& session, HttpRequest request,
         reject(ErrorTexts::cannotStart(), FailureCause::NotSent, failure);
 }
 
-void Kintone::sendBody(const std::string& method, const std::string& subDomain, const std::string& topLevelDomain,
-                       const std::string& path, const std::string& authCode, const std::shared_ptr<Session>& session,
-                       const Json& body, Step step, FailureWithCause failure) const {
-    if (const auto problem = addressProblem(subDomain, topLevelDomain))
-        return reject(*problem, FailureCause::NotSent, failure);
-    if (!isHeaderSafe(authCode))
-        return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
+bool Kintone::refuses(const Connection& connection, bool appIdInAddress, const FailureWithCause& failure) const {
+    const auto problem = connection.problem(appIdInAddress);
+    if (problem)
+        reject(*problem, FailureCause::NotSent, failure);
+    return problem.has_value();
+}
+
+void Kintone::sendBody(const std::string& method, const Connection& connection, const std::string& path,
+                       const std::shared_ptr<Session>& session, const Json& body, Step step,
+                       FailureWithCause failure) const {
     std::string text;
     try {
         text = body.dump(2);
@@ -250,55 +219,45 @@ void Kintone::sendBody(const std::string& method, const std::string& subDomain, 
         return reject(ErrorTexts::unserialisableBody(), FailureCause::NotSent, failure);
     }
     HttpRequest request{method,
-                        serviceBase(subDomain, topLevelDomain) + path,
-                        {"Content-Type: application/json", authorizationHeader(authCode)},
+                        serviceBase(connection.subDomain, connection.topLevelDomain) + path,
+                        {"Content-Type: application/json", authorizationHeader(connection.authCode)},
                         std::move(text)};
     send(session, std::move(request), std::move(step), std::move(failure));
 }
 
-void Kintone::addRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
-                        const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
-                        const std::string& proxyUser, const std::string& proxyPassword, const Json& record,
-                        Success success, Failure failure) const {
+void Kintone::addRecord(const Connection& connection, const Json& record, Success success, Failure failure) const {
     const FailureWithCause fail = ignoringCause(std::move(failure));
-    const Json body{{"app", appId}, {"record", record}};
-    sendBody("POST", subDomain, topLevelDomain, recordPath, authCode,
-             makeSession(proxyHost, proxyPort, proxyUser, proxyPassword), body, wholeAnswer(std::move(success), fail),
+    if (refuses(connection, false, fail))
+        return;
+    const Json body{{"app", connection.appId}, {"record", record}};
+    sendBody("POST", connection, recordPath, makeSession(connection.proxy), body, wholeAnswer(std::move(success), fail),
              fail);
 }
 
-void Kintone::updateRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
-                           const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
-                           const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
-                           const Json& record, Success success, Failure failure) const {
-    updateRecord(subDomain, topLevelDomain, appId, authCode, proxyHost, proxyPort, proxyUser, proxyPassword, recordId,
-                 record, std::move(success), ignoringCause(std::move(failure)));
+void Kintone::updateRecord(const Connection& connection, const std::string& recordId, const Json& record,
+                           Success success, Failure failure) const {
+    updateRecord(connection, recordId, record, std::move(success), ignoringCause(std::move(failure)));
 }
 
-void Kintone::updateRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
-                           const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
-                           const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
-                           const Json& record, Success success, FailureWithCause failure) const {
-    const Json body{{"app", appId}, {"id", recordId}, {"record", record}};
-    sendBody("PUT", subDomain, topLevelDomain, recordPath, authCode,
-             makeSession(proxyHost, proxyPort, proxyUser, proxyPassword), body,
+void Kintone::updateRecord(const Connection& connection, const std::string& recordId, const Json& record,
+                           Success success, FailureWithCause failure) const {
+    if (refuses(connection, false, failure))
+        return;
+    const Json body{{"app", connection.appId}, {"id", recordId}, {"record", record}};
+    sendBody("PUT", connection, recordPath, makeSession(connection.proxy), body,
              wholeAnswer(std::move(success), failure), failure);
 }
 
-void Kintone::getFormFields(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
-                            const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
-                            const std::string& proxyUser, const std::string& proxyPassword, Success success,
-                            Failure failure) const {
+void Kintone::getFormFields(const Connection& connection, Success success, Failure failure) const {
     const FailureWithCause fail = ignoringCause(std::move(failure));
-    if (const auto problem = addressProblem(subDomain, topLevelDomain))
-        return reject(*problem, FailureCause::NotSent, fail);
-    if (!isHeaderSafe(authCode))
-        return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, fail);
-    if (!isAddressSafe(appId))
-        return reject(ErrorTexts::invalidAppId(), FailureCause::NotSent, fail);
+    // The app id goes into the address.
+    if (refuses(connection, true, fail))
+        return;
     send(
-        makeSession(proxyHost, proxyPort, proxyUser, proxyPassword),
-        readRequest(serviceBase(subDomain, topLevelDomain) + formFieldsPath + "?app=" + appId, authCode),
+        makeSession(connection.proxy),
+        readRequest(serviceBase(connection.subDomain, connection.topLevelDomain) + formFieldsPath +
+                        "?app=" + connection.appId,
+                    connection.authCode),
         [client = *this, success, fail](Json& answer) {
             Json* properties = member(answer, "properties", Json::value_t::object);
             if (!properties)
@@ -310,11 +269,10 @@ void Kintone::getFormFields(const std::string& subDomain, const std::string& top
 }
 
 void Kintone::getUsers(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
-                       const std::string& proxyHost, const std::string& proxyPort, const std::string& proxyUser,
-                       const std::string& proxyPassword, Failure failure, std::shared_ptr<Json> users,
+                       const ProxySettings& proxy, Failure failure, std::shared_ptr<Json> users,
                        Success success) const {
-    getUsersPage(offset, usersPrefix, pageSize, authCode, makeSession(proxyHost, proxyPort, proxyUser, proxyPassword),
-                 ignoringCause(std::move(failure)), std::move(users), std::move(success));
+    getUsersPage(offset, usersPrefix, pageSize, authCode, makeSession(proxy), ignoringCause(std::move(failure)),
+                 std::move(users), std::move(success));
 }
 
 void Kintone::getUsersPage(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
@@ -322,7 +280,7 @@ void Kintone::getUsersPage(int offset, const std::string& usersPrefix, int pageS
                            Success success) const {
     if (!isServiceAddress(usersPrefix, std::string(usersPath) + "?offset="))
         return reject(ErrorTexts::invalidSubdomain(), FailureCause::NotSent, failure);
-    if (!isHeaderSafe(authCode))
+    if (!Connection::isHeaderSafe(authCode))
         return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
     if (!users)
         users = std::make_shared<Json>(Json::array());
@@ -349,19 +307,19 @@ void Kintone::getUsersPage(int offset, const std::string& usersPrefix, int pageS
         failure);
 }
 
-void Kintone::getRecords(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
-                         const std::string& query, const std::string& order, const std::string& authCode,
-                         const std::string& proxyHost, const std::string& proxyPort, const std::string& proxyUser,
-                         const std::string& proxyPassword, Success success, Failure failure) const {
+void Kintone::getRecords(const Connection& connection, const std::string& query, const std::string& order,
+                         Success success, Failure failure) const {
     const FailureWithCause fail = ignoringCause(std::move(failure));
-    const Json body{{"app", appId},
+    if (refuses(connection, false, fail))
+        return;
+    const Json body{{"app", connection.appId},
                     {"query", query + " order by " + (order.empty() ? std::string("$id asc") : order)},
                     {"size", cursorPageSize}};
-    const auto session = makeSession(proxyHost, proxyPort, proxyUser, proxyPassword);
-    const std::string cursorAddress = serviceBase(subDomain, topLevelDomain) + cursorPath;
+    const auto session = makeSession(connection.proxy);
+    const std::string cursorAddress = serviceBase(connection.subDomain, connection.topLevelDomain) + cursorPath;
     sendBody(
-        "POST", subDomain, topLevelDomain, cursorPath, authCode, session, body,
-        [client = *this, cursorAddress, authCode, session, fail, success](Json& answer) {
+        "POST", connection, cursorPath, session, body,
+        [client = *this, cursorAddress, authCode = connection.authCode, session, fail, success](Json& answer) {
             const Json* id = member(answer, "id", Json::value_t::string);
             if (!id)
                 return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, fail);
@@ -383,9 +341,9 @@ void Kintone::readCursorPages(const std::string& cursorAddress, const std::strin
                               std::shared_ptr<Json> records, Success success) const {
     if (!isServiceAddress(cursorAddress, cursorPath))
         return reject(ErrorTexts::invalidSubdomain(), FailureCause::NotSent, failure);
-    if (cursorId.empty() || !isAddressSafe(cursorId))
+    if (cursorId.empty() || !Connection::isAddressSafe(cursorId))
         return reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
-    if (!isHeaderSafe(authCode))
+    if (!Connection::isHeaderSafe(authCode))
         return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
     if (!records)
         records = std::make_shared<Json>(Json::array());

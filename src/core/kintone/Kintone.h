@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kintone/Connection.h"
 #include "kintone/HttpExchange.h"
 #include "kintone/TransportOptions.h"
 
@@ -44,20 +45,13 @@ public:
     Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert,
             std::shared_ptr<const Transport> transport);
 
-    // Adds a record; success receives kintone's answer ({"id", "revision"}).
-    void addRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
-                   const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
-                   const std::string& proxyUser, const std::string& proxyPassword, const Json& record, Success success,
-                   Failure failure) const;
+    // Adds a record to the connection's app; success receives kintone's answer ({"id", "revision"}).
+    void addRecord(const Connection& connection, const Json& record, Success success, Failure failure) const;
     // Changes the fields named in `record` of record `recordId`; success receives kintone's answer.
-    void updateRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
-                      const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
-                      const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
-                      const Json& record, Success success, Failure failure) const;
-    void updateRecord(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
-                      const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
-                      const std::string& proxyUser, const std::string& proxyPassword, const std::string& recordId,
-                      const Json& record, Success success, FailureWithCause failure) const;
+    void updateRecord(const Connection& connection, const std::string& recordId, const Json& record, Success success,
+                      Failure failure) const;
+    void updateRecord(const Connection& connection, const std::string& recordId, const Json& record, Success success,
+                      FailureWithCause failure) const;
 
     // An answer body as JSON; none when it is not JSON or nests deeper than maxAnswerDepth. Copying, comparing and
     // printing a JSON value recurse once per level, so a deeper answer would overflow the stack of whichever part
@@ -69,26 +63,18 @@ public:
     // The value object of one field in a record body.
     static Json fieldValue(const std::string& fieldType, const std::string& text);
 
-    std::shared_ptr<Session> makeSession(const std::string& proxyHost, const std::string& proxyPort,
-                                         const std::string& proxyUser, const std::string& proxyPassword) const;
+    std::shared_ptr<Session> makeSession(const ProxySettings& proxy) const;
 
-    // Success receives the app's "properties" object, unchanged.
-    void getFormFields(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
-                       const std::string& authCode, const std::string& proxyHost, const std::string& proxyPort,
-                       const std::string& proxyUser, const std::string& proxyPassword, Success success,
-                       Failure failure) const;
+    // Success receives the connection's app's "properties" object, unchanged.
+    void getFormFields(const Connection& connection, Success success, Failure failure) const;
 
     // Reads all users page by page from `offset` on, appending to `users`; success receives the whole list.
     void getUsers(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
-                  const std::string& proxyHost, const std::string& proxyPort, const std::string& proxyUser,
-                  const std::string& proxyPassword, Failure failure, std::shared_ptr<Json> users,
-                  Success success) const;
+                  const ProxySettings& proxy, Failure failure, std::shared_ptr<Json> users, Success success) const;
 
-    // Reads all records of an app matching `query` (ordered by `order`, or "$id asc") through a cursor.
-    void getRecords(const std::string& subDomain, const std::string& topLevelDomain, const std::string& appId,
-                    const std::string& query, const std::string& order, const std::string& authCode,
-                    const std::string& proxyHost, const std::string& proxyPort, const std::string& proxyUser,
-                    const std::string& proxyPassword, Success success, Failure failure) const;
+    // Reads all records of the connection's app matching `query` (ordered by `order`, or "$id asc") through a cursor.
+    void getRecords(const Connection& connection, const std::string& query, const std::string& order, Success success,
+                    Failure failure) const;
 
     // Reads the cursor's pages on `session`, appending to `records`; the page step of getRecords.
     void readCursor(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
@@ -99,12 +85,10 @@ public:
     // counts it too); false when none could be started.
     bool startThread(std::function<void()> work) const;
 
-    // Letters, digits and hyphens, 1 to 63 of them: a subdomain that keeps the address kintone's.
-    static bool isHostLabel(const std::string& text);
     // "https://SUBDOMAIN.cybozu.TLD"
     static std::string serviceBase(const std::string& subDomain, const std::string& topLevelDomain);
     // The users prefix getUsers takes: serviceBase + "/v1/users.json?offset="
-    static std::string usersPrefix(const std::string& subDomain, const std::string& topLevelDomain);
+    static std::string usersPrefix(const Connection& connection);
 
 private:
     struct Context;
@@ -115,9 +99,10 @@ private:
     Step wholeAnswer(Success success, FailureWithCause failure) const;
 
     void send(const std::shared_ptr<Session>& session, HttpRequest request, Step step, FailureWithCause failure) const;
-    void sendBody(const std::string& method, const std::string& subDomain, const std::string& topLevelDomain,
-                  const std::string& path, const std::string& authCode, const std::shared_ptr<Session>& session,
-                  const Json& body, Step step, FailureWithCause failure) const;
+    // True, after telling the user and calling failure, when `connection` must not be sent.
+    bool refuses(const Connection& connection, bool appIdInAddress, const FailureWithCause& failure) const;
+    void sendBody(const std::string& method, const Connection& connection, const std::string& path,
+                  const std::shared_ptr<Session>& session, const Json& body, Step step, FailureWithCause failure) const;
     void getUsersPage(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
                       std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> users,
                       Success success) const;

@@ -32,16 +32,6 @@ std::string text(const SettingsStore& store, const std::string& key) {
     return store.stringForKey(key).value_or("");
 }
 
-struct Connection {
-    std::string subDomain, topLevelDomain, appId, authCode, proxyHost, proxyPort, proxyUser, proxyPassword;
-};
-
-Connection readConnection(const SettingsStore& store) {
-    return Connection{text(store, "subDomain"), text(store, "topLevelDomain"), text(store, "appID"),
-                      text(store, "authCode"),  text(store, "proxyHost"),      text(store, "proxyPort"),
-                      text(store, "proxyUser"), text(store, "proxyPassword")};
-}
-
 // Failures were already shown by the client; the combo box keeps what it showed.
 void ignoreFailure() {}
 
@@ -51,10 +41,8 @@ void loadLookupRecords(const std::shared_ptr<SettingsStore>& store, const Kinton
     const auto lookup = employeeLookup(properties, text(*store, "fieldUser"));
     if (!lookup)
         return completion(Json::array({employeePlaceholder()}));
-    const Connection c = readConnection(*store);
     kintone.getRecords(
-        c.subDomain, c.topLevelDomain, lookup->relatedApp, lookup->filterCond, lookup->sort, c.authCode, c.proxyHost,
-        c.proxyPort, c.proxyUser, c.proxyPassword,
+        Connection::fromStoreOrEmpty(*store).forApp(lookup->relatedApp), lookup->filterCond, lookup->sort,
         [store, keyField = lookup->relatedKeyField, completion](const Json& records) {
             completion(employeesFromRecords(records, keyField, text(*store, "fieldUserDisplay")));
         },
@@ -120,16 +108,16 @@ void AttendView::buttonAction(ZUMButton* sender) {
 }
 
 void AttendView::loadEmployees(Completion completion) const {
-    const Connection c = readConnection(*m_store);
+    const Connection c = Connection::fromStoreOrEmpty(*m_store);
     if (m_store->stringForKey("fieldUserType") == "USER_SELECT") {
         m_kintone.getUsers(
-            0, Kintone::usersPrefix(c.subDomain, c.topLevelDomain), usersPageSize, c.authCode, c.proxyHost, c.proxyPort,
-            c.proxyUser, c.proxyPassword, ignoreFailure, std::make_shared<Json>(Json::array()),
+            0, Kintone::usersPrefix(c), usersPageSize, c.authCode, c.proxy, ignoreFailure,
+            std::make_shared<Json>(Json::array()),
             [completion = std::move(completion)](const Json& users) { completion(employeesFromUsers(users)); });
         return;
     }
     m_kintone.getFormFields(
-        c.subDomain, c.topLevelDomain, c.appId, c.authCode, c.proxyHost, c.proxyPort, c.proxyUser, c.proxyPassword,
+        c,
         [store = m_store, kintone = m_kintone, completion = std::move(completion)](const Json& properties) {
             loadLookupRecords(store, kintone, properties, completion);
         },

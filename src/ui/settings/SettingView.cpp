@@ -279,10 +279,12 @@ void SettingView::showFields(const Json& lists, const Json& names, bool selectSt
                    QString::fromStdString(m_services->store->stringForKey(box->name().toStdString()).value_or("")));
 }
 
-SettingView::Connection SettingView::copyConnection() const {
+Connection SettingView::copyConnection() const {
     return Connection{text(key::subDomain),
                       container()->combobox().value(key::topLevelDomain)->selectedValue(codeKey).toStdString(),
-                      text(key::authCode)};
+                      {},
+                      text(key::authCode),
+                      {}};
 }
 
 std::string SettingView::text(const char* inputName) const {
@@ -349,7 +351,7 @@ void SettingView::ok() {
             if (text(name).empty())
                 return message;
         // Anything else would only fail at the first request, or send the auth code to another host.
-        if (!Kintone::isHostLabel(text(key::subDomain)))
+        if (!Connection::isHostLabel(text(key::subDomain)))
             return ErrorTexts::invalidSubdomain();
         for (const auto& [name, message] : typedFields)
             if (boxes.value(name)->currentIndex() < 0)
@@ -381,13 +383,11 @@ void SettingView::ok() {
 
 void SettingView::fetchFields(const ServicesPtr& services, const Connection& connection, const std::string& appId,
                               Kintone::Success success, Kintone::Failure failure) {
-    const SettingsStore& store = *services->store;
-    const auto setting = [&store](std::string_view name) { return store.stringForKey(std::string(name)).value_or(""); };
-    const auto& [proxyHost, proxyPort, proxyUser, proxyPassword] = SettingsKeys::proxyKeys;
+    // The proxy as saved last, for this very request, as every request reads it.
+    Connection request = connection.forApp(appId);
+    request.proxy = Connection::proxyFromStore(*services->store);
     // On failure the client has already shown why; the boxes keep what they show.
-    services->kintone.getFormFields(connection.subDomain, connection.topLevelDomain, appId, connection.authCode,
-                                    setting(proxyHost), setting(proxyPort), setting(proxyUser), setting(proxyPassword),
-                                    std::move(success), std::move(failure));
+    services->kintone.getFormFields(request, std::move(success), std::move(failure));
 }
 
 void SettingView::splitFields(const ServicesPtr& services, const Json& table, const BundleContinuation& continuation) {

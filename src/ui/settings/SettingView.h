@@ -51,15 +51,11 @@ public:
 private:
     // Receives a bundle: combo-box name -> list of field property objects.
     using BundleContinuation = std::function<void(Json bundle)>;
-    // What one retrieval connects with, copied from the form as it starts; concurrent retrievals each keep theirs.
-    struct Connection {
-        std::string subDomain;
-        std::string topLevelDomain;
-        std::string authCode;
-    };
     struct Services;
     using ServicesPtr = std::shared_ptr<const Services>;
 
+    // What one retrieval connects with, copied from the form as it starts (subdomain, region and auth code);
+    // concurrent retrievals each keep theirs. The app and the proxy are filled in at each request.
     Connection copyConnection() const;
     std::string text(const char* inputName) const;
     void retrieveOnButton();
