@@ -119,7 +119,8 @@ void Attendance::inBackground(std::function<void()> work) {
 }
 
 void Attendance::didStampoAttendInBackground(const std::optional<UserInfo>& userInfo) {
-    inBackground([self = shared_from_this(), userInfo] { self->didStampoAttend(userInfo); });
+    if (userInfo)
+        inBackground([self = shared_from_this(), userInfo = *userInfo] { self->attend(userInfo); });
 }
 
 void Attendance::endWorkInBackground(bool interactive) {
@@ -133,19 +134,20 @@ void Attendance::queueAlert(const std::string& message) const {
 void Attendance::didStampoAttend(const std::optional<UserInfo>& userInfo) {
     if (!userInfo)
         return;
-    const auto handle = [this, &userInfo] {
-        const auto employee = userInfo->find("keepUser");
-        if (employee == userInfo->end())
-            return;
-        m_store->setObjectForKey(employee->second, "keepUser");
-        startWork();
-    };
     // The worker only hands the request over; waiting for it keeps the caller's order of events.
     try {
-        std::thread(handle).join();
+        std::thread([this, &userInfo] { attend(*userInfo); }).join();
     } catch (const std::system_error&) {
-        handle();
+        attend(*userInfo);
     }
+}
+
+void Attendance::attend(const UserInfo& userInfo) {
+    const auto employee = userInfo.find("keepUser");
+    if (employee == userInfo.end())
+        return;
+    m_store->setObjectForKey(employee->second, "keepUser");
+    startWork();
 }
 
 void Attendance::startWork() {

@@ -72,6 +72,8 @@ private:
 
     void setRecordno(const std::string& value, std::chrono::system_clock::time_point startedAt = {});
     void clearRecordnoIf(const std::string& value);
+    // Stores the chosen employee and starts the working day, on the calling thread.
+    void attend(const UserInfo& userInfo);
     void keepPendingWorkEnd(const EndContext& context);
     void dropPendingWorkEnd(const EndContext& context);
     void queueAlert(const std::string& message) const;
