@@ -14,6 +14,9 @@ not time them; the first lines say which, and the machine's load."""
 
 import argparse, contextlib, os, re, select, signal, statistics, subprocess, sys, tempfile, time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+import keyring_session  # noqa: E402
+
 WAIT = 30.0
 AUTH_CODE = "dXNlcjpwYXNzd29yZA=="  # user:password, which the simulator accepts
 # The simulator's sample attendance app: start and end DATETIME, employee USER_SELECT.
@@ -163,9 +166,10 @@ class Desktop:
         os.close(write_end)
         with os.fdopen(read_end, "rb") as display:
             self.env["DISPLAY"] = ":" + read_line(display, "the X server's display number")
-        bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1",
-                          f"--address=unix:dir={self.scratch.name}"], stdout=subprocess.PIPE)
+        bus = self.start(keyring_session.bus_command(self.scratch.name), stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = read_line(bus.stdout, "the session bus address")
+        # A desktop's keyring, unlocked at login, where stampo keeps the auth code after its first start.
+        self.processes.append(keyring_session.start_keyring(self.env, start_new_session=True))
         simulator = self.start([os.path.join(self.build, "tools", "kintone-sim", "stampo-kintone-sim"), "--cert-dir",
                                 os.path.join(self.scratch.name, "certs")], stdout=subprocess.PIPE)
         line = read_line(simulator.stdout, "the simulator's address")

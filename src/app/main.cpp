@@ -1,5 +1,7 @@
 // stampo: the tray application. No window of its own stays open, so closing a form must not end the run.
 #include "AppDelegate.h"
+#include "Keyring.h"
+#include "KeyringSettingsStore.h"
 #include "PlatformPreference.h"
 #include "PowerEvents.h"
 #include "QSettingsStore.h"
@@ -22,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <utility>
 
 namespace {
@@ -63,8 +66,12 @@ int main(int argc, char** argv) {
     const auto mainQueue = std::make_shared<stampo::QtMainQueue>();
     const auto alert = std::make_shared<stampo::MessageBoxAlert>();
     stampo::Notifications notifications;
-    stampo::AppDelegate delegate(std::make_shared<stampo::QSettingsStore>(settingsFile),
-                                 stampo::Kintone(mainQueue, alert, transport),
+    // The one keyring round trip of the start, before any window needs a setting.
+    const auto file = std::make_shared<stampo::QSettingsStore>(settingsFile);
+    const auto store = std::make_shared<stampo::KeyringSettingsStore>(
+        file, std::make_unique<stampo::Keyring>(file->fileName().toStdString()),
+        [](const std::string& notice) { std::fprintf(stderr, "%s\n", notice.c_str()); });
+    stampo::AppDelegate delegate(store, stampo::Kintone(mainQueue, alert, transport),
                                  std::make_shared<stampo::HostReachability>(), mainQueue, alert, &notifications,
                                  QDBusConnection::systemBus(), QDBusConnection::sessionBus());
     // Logging out, a terminal's Ctrl-C and `kill` end the open working day as a power-off does, then the run, through

@@ -43,8 +43,10 @@ DESKTOPS = (("a bare X server with trayer", "x", "xembed", "first launch"),
             ("openbox, logging out", "openbox", None, "logout"),
             ("weston with Xwayland", "weston-xwayland", None, "wayland"),
             ("weston without Xwayland", "weston", None, "wayland"))
-WATCHER_TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
-                                "status_notifier_watcher.py")
+SUPPORT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
+WATCHER_TEMPLATE = os.path.join(SUPPORT, "status_notifier_watcher.py")
+sys.path.insert(0, SUPPORT)
+import keyring_session  # noqa: E402
 ITEM, DBUSMENU = "org.kde.StatusNotifierItem", "com.canonical.dbusmenu"
 
 
@@ -92,6 +94,8 @@ class Run:
     def __init__(self, work, display, tray):
         self.work, self.processes, self.stampo, self.step = work, [], None, "setup"
         self.display, self.window_manager, self.tray = display, display == "openbox", tray
+        # The full desktop has a keyring, unlocked at login; the others have none.
+        self.keyring = tray == "sni-before"
         # Without a proxy of its own stampo follows the environment's, which would not reach the simulator.
         drop = ("QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS", "http_proxy", "https_proxy",
                 "HTTPS_PROXY", "all_proxy", "ALL_PROXY")
@@ -151,9 +155,13 @@ class Run:
             self.start(["openbox", "--sm-disable"], "openbox.log")
             self.until("openbox to manage the screen", lambda: "window id" in self.xprop("-root",
                                                                                    "_NET_SUPPORTING_WM_CHECK"))
-        bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1",
-                          f"--address=unix:dir={self.work}"], "dbus.log", stdout=subprocess.PIPE)
+        # Only what the run starts itself serves the bus, the accessibility bus aside: no keyring or password prompt
+        # of the machine's comes along.
+        bus = self.start(keyring_session.bus_command(self.work, ("org.a11y.Bus",)), "dbus.log",
+                         stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = read_line(bus.stdout, "the session bus address")
+        if self.keyring:
+            self.processes.append(keyring_session.start_keyring(self.env, start_new_session=True))
         self.session = dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
         # Asking for the accessibility bus starts it (at-spi-bus-launcher) on this display.
         self.a11y = dbus.bus.BusConnection(str(self.until("the accessibility bus", lambda: self.session.call_blocking(
@@ -378,8 +386,15 @@ class Run:
         with open(os.path.join(folder, "Stampo.conf"), "w") as out:
             out.write("[General]\n" + "".join(f"{key}={value}\n" for key, value in settings.items()))
 
+    def settings_file(self):
+        return os.path.join(self.env["XDG_CONFIG_HOME"], "Stampo", "Stampo.conf")
+
+    def log(self, name):
+        with open(os.path.join(self.work, name), errors="replace") as log:
+            return log.read()
+
     def setting(self, key):
-        with open(os.path.join(self.env["XDG_CONFIG_HOME"], "Stampo", "Stampo.conf")) as settings:
+        with open(self.settings_file()) as settings:
             return next((line.split("=", 1)[1].strip() for line in settings if line.startswith(key + "=")), None)
 
     def start_working(self, stampo):
@@ -425,6 +440,15 @@ def scenario(run, stampo):
     for caption, item in (("出勤日時フィールド", "出勤"), ("退勤日時フィールド", "退勤"), ("従業員フィールド", "社員")):
         run.choose(run.beside(form, caption, "combo box"), item)
     run.press(run.find(form, "push button", "OK"))
+
+    run.step = "the auth code's place"
+    if run.keyring:
+        lookup = ["secret-tool", "lookup", "settings-file", run.settings_file(), "key", "authCode"]
+        run.until("the auth code in the keyring and out of the file", lambda: run.setting("authCode") is None and
+                  subprocess.run(lookup, env=run.env, capture_output=True, text=True).stdout == AUTH_CODE)
+    else:
+        run.until("the auth code in the file, and stampo's word that it stays there", lambda: (run.setting(
+            "authCode") or "").strip('"') == AUTH_CODE and "Secret Service" in run.log("stampo.log"))
 
     run.step = "work start"
     attend = run.window("勤務開始")
@@ -539,7 +563,8 @@ def main(argv):
     if len(argv) != 3:
         print(__doc__, file=sys.stderr)
         return 2
-    tools = ("Xvfb", "openbox", "trayer", "xdotool", "xprop", "weston", "Xwayland", "dbus-daemon",
+    tools = ("Xvfb", "openbox", "trayer", "xdotool", "xprop", "weston", "Xwayland", "dbus-daemon", "dbus-send",
+             "gnome-keyring-daemon", "secret-tool",
              "/usr/libexec/at-spi-bus-launcher")
     missing = [tool for tool in tools if not shutil.which(tool)] + ["python3-dbus"] * (dbus is None) + [
         "python3-dbusmock"] * (importlib.util.find_spec("dbusmock") is None) + ["qt6-wayland"] * (not os.path.exists(

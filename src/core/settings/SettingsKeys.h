@@ -13,6 +13,8 @@ namespace SettingsKeys {
 inline constexpr std::array<std::string_view, 8> connectionKeys{
     "subDomain", "topLevelDomain", "authCode", "appID", "fieldIn", "fieldOut", "fieldUser", "fieldUserDisplay"};
 inline constexpr std::array<std::string_view, 4> proxyKeys{"proxyHost", "proxyPort", "proxyUser", "proxyPassword"};
+// The keys whose values are credentials: kept in the desktop's keyring where there is one.
+inline constexpr std::array<std::string_view, 2> secretKeys{"authCode", "proxyPassword"};
 inline constexpr std::array<std::string_view, 4> workStateKeys{"keepOuttime", "keepRecordno", "keepUser",
                                                                "keepWorkEnds"};
 // Names of the auth-code window's inputs; nothing is ever stored under them.

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "SettingsStore.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace stampo {
+
+class Keyring;
+
+// The settings store that keeps the credentials (the auth code, the proxy password) in the desktop's keyring and every
+// other key in the settings file. A credential reaches the keyring through the file: it is written there first, then
+// a background thread stores it in the keyring, reads it back, and only then removes it from the file; so a keyring
+// that fails, or a process that ends on the way, loses nothing. Without a keyring the credentials stay in the file.
+class KeyringSettingsStore final : public SettingsStore {
+public:
+    // Told once, in words for the user, that the credentials stay in the settings file.
+    using Notice = std::function<void(const std::string&)>;
+    // The file key listing the credentials the keyring holds instead of the file.
+    static constexpr const char* keyringKeysKey = "keyringKeys";
+
+    // Reads the file's credentials from `keyring` now: the one keyring round trip on the caller's thread. A missing
+    // or failing keyring leaves them in `file`.
+    KeyringSettingsStore(std::shared_ptr<SettingsStore> file, std::unique_ptr<Keyring> keyring, Notice notice);
+    // Waits a moment for changes still on their way to the keyring; those that do not make it stay in the file.
+    ~KeyringSettingsStore() override;
+    KeyringSettingsStore(const KeyringSettingsStore&) = delete;
+    KeyringSettingsStore& operator=(const KeyringSettingsStore&) = delete;
+
+    std::optional<std::string> objectForKey(const std::string& key) const override;
+    std::optional<std::string> stringForKey(const std::string& key) const override;
+    void setObjectForKey(const std::string& value, const std::string& key) override;
+    void removeObjectForKey(const std::string& key) override;
+
+    // Waits until every change so far has reached the keyring or failed to; false when `timeout` passed first.
+    bool waitIdle(std::chrono::milliseconds timeout) const;
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+    std::thread m_writer;
+};
+
+} // namespace stampo

@@ -1,0 +1,239 @@
+#include "Keyring.h"
+#include "KeyringSettingsStore.h"
+#include "QSettingsStore.h"
+#include "settings/SettingsKeys.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// These tests run under tests/support/keyring_session.py: KeyringStore, FailingKeyring and LockedKeyring with a
+// real gnome-keyring-daemon on a private bus, NoKeyring with none; each suite in a process of its own.
+
+namespace {
+
+using namespace std::chrono_literals;
+using stampo::KeyringSettingsStore;
+using stampo::QSettingsStore;
+using namespace std::string_literals;
+
+struct Item {
+    std::string label, secret;
+    bool operator==(const Item&) const = default;
+};
+
+// What `secret-tool ARGUMENTS` prints (a search prints the attributes on standard error), and whether it succeeded.
+std::pair<bool, std::string> secretTool(const QStringList& arguments) {
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(QStringLiteral("secret-tool"), arguments);
+    const bool ran = tool.waitForFinished(20000) && tool.exitStatus() == QProcess::NormalExit;
+    return {ran && tool.exitCode() == 0, tool.readAllStandardOutput().toStdString()};
+}
+
+bool shell(const QString& command) {
+    return QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}) == 0;
+}
+
+class Keyring : public testing::Test {
+protected:
+    // The keyring's items of the settings file by key, as a separate process finds them.
+    std::map<std::string, Item> items() const {
+        const auto [ok, text] = secretTool({"search", "--all", "settings-file", path()});
+        EXPECT_TRUE(ok || text.empty());
+        std::map<std::string, Item> found;
+        Item item;
+        std::string key;
+        std::istringstream lines{text + "[end]\n"};
+        for (std::string line; std::getline(lines, line);) {
+            if (line.front() == '[') {
+                if (!key.empty())
+                    found.insert_or_assign(key, item);
+                item = {}, key.clear();
+            } else if (line.rfind("label = ", 0) == 0) {
+                item.label = line.substr(8);
+            } else if (line.rfind("secret = ", 0) == 0) {
+                item.secret = line.substr(9);
+            } else if (line.rfind("attribute.key = ", 0) == 0) {
+                key = line.substr(16);
+            }
+        }
+        return found;
+    }
+
+    std::unique_ptr<KeyringSettingsStore> open() {
+        return std::make_unique<KeyringSettingsStore>(file(), std::make_unique<stampo::Keyring>(path().toStdString()),
+                                                      [this](const std::string& text) { notices.push_back(text); });
+    }
+    // The settings file as it is on disk now.
+    std::shared_ptr<QSettingsStore> file() const { return std::make_shared<QSettingsStore>(path()); }
+    std::string fileText() const {
+        std::ifstream in{path().toStdString()};
+        return {std::istreambuf_iterator<char>{in}, {}};
+    }
+    QString path() const { return dir.filePath(QStringLiteral("Stampo.conf")); }
+
+    const QTemporaryDir dir;
+    std::vector<std::string> notices;
+};
+
+using KeyringStore = Keyring;
+using FailingKeyring = Keyring;
+using LockedKeyring = Keyring;
+using NoKeyring = Keyring;
+
+TEST_F(KeyringStore, CredentialsLeaveTheFileOnceTheKeyringHoldsThem) {
+    {
+        auto store = open();
+        store->setObjectForKey("acme", "subDomain");
+        store->setObjectForKey("42", "appID");
+        // Every write is seen by the next read, whether or not the keyring has it yet.
+        for (int round = 0; round < 10; ++round) {
+            store->setObjectForKey("code" + std::to_string(round), "authCode");
+            EXPECT_EQ(store->stringForKey("authCode"), "code" + std::to_string(round));
+        }
+        store->setObjectForKey("pass word", "proxyPassword");
+        ASSERT_TRUE(store->waitIdle(20s));
+        EXPECT_EQ(store->stringForKey("authCode"), "code9");
+        EXPECT_EQ(store->objectForKey("proxyPassword"), "pass word");
+    }
+    EXPECT_EQ(items(),
+              (std::map<std::string, Item>{{"authCode", {"Stampo: kintone 認証コード (acme)", "code9"}},
+                                           {"proxyPassword", {"Stampo: プロキシのパスワード (acme)", "pass word"}}}));
+    const std::string text = fileText();
+    EXPECT_EQ(text.find("code9"), std::string::npos) << text;
+    EXPECT_EQ(text.find("pass word"), std::string::npos) << text;
+    EXPECT_EQ(file()->stringForKey("appID"), "42");
+
+    // The next start reads them back from the keyring, and seeding writes nothing over them.
+    auto store = open();
+    stampo::SettingsKeys::seed(*store);
+    EXPECT_EQ(store->stringForKey("authCode"), "code9");
+    EXPECT_EQ(store->stringForKey("proxyPassword"), "pass word");
+    EXPECT_TRUE(notices.empty());
+}
+
+// An earlier version's file, or one whose credentials were written while the keyring failed: the file's are the newer.
+TEST_F(KeyringStore, CredentialsInTheFileAreMovedIntoTheKeyring) {
+    {
+        QSettingsStore old{path()};
+        old.setObjectForKey("acme", "subDomain");
+        old.setObjectForKey("b2xkOmNvZGU=", "authCode");
+        old.setObjectForKey("secret", "proxyPassword");
+        old.setObjectForKey("authCode", KeyringSettingsStore::keyringKeysKey);
+    }
+    ASSERT_TRUE(stampo::Keyring(path().toStdString()).store("authCode", "older", "older code"));
+    auto store = open();
+    EXPECT_EQ(store->stringForKey("authCode"), "b2xkOmNvZGU=");
+    ASSERT_TRUE(store->waitIdle(20s));
+    EXPECT_EQ(items().at("authCode"), (Item{"Stampo: kintone 認証コード (acme)", "b2xkOmNvZGU="}));
+    EXPECT_EQ(items().at("proxyPassword").secret, "secret");
+    EXPECT_EQ(file()->objectForKey("authCode"), std::nullopt);
+    EXPECT_EQ(file()->objectForKey("proxyPassword"), std::nullopt);
+    EXPECT_EQ(store->stringForKey("proxyPassword"), "secret");
+}
+
+TEST_F(KeyringStore, ChangedSettingsLeaveNoStaleItem) {
+    auto store = open();
+    store->setObjectForKey("acme", "subDomain");
+    store->setObjectForKey("code", "authCode");
+    store->setObjectForKey("pw", "proxyPassword");
+    ASSERT_TRUE(store->waitIdle(20s));
+
+    store->setObjectForKey("other", "subDomain");
+    ASSERT_TRUE(store->waitIdle(20s));
+    EXPECT_EQ(items().at("authCode"), (Item{"Stampo: kintone 認証コード (other)", "code"}));
+
+    store->setObjectForKey("", "authCode");
+    store->removeObjectForKey("proxyPassword");
+    EXPECT_EQ(store->stringForKey("authCode"), "");
+    EXPECT_EQ(store->objectForKey("proxyPassword"), std::nullopt);
+    ASSERT_TRUE(store->waitIdle(20s));
+    EXPECT_TRUE(items().empty());
+    store.reset();
+
+    // An item the file no longer names (a removal the process did not live to finish) goes at the next start.
+    ASSERT_TRUE(stampo::Keyring(path().toStdString()).store("proxyPassword", "left behind", "stale"));
+    store = open();
+    EXPECT_EQ(store->stringForKey("authCode"), "");
+    EXPECT_EQ(store->objectForKey("proxyPassword"), std::nullopt);
+    ASSERT_TRUE(store->waitIdle(20s));
+    EXPECT_TRUE(items().empty());
+    EXPECT_TRUE(notices.empty());
+}
+
+// The keyring goes away: what was written since stays in the file, and the user is told once.
+TEST_F(FailingKeyring, AFailedWriteLeavesTheFileAsItWas) {
+    auto store = open();
+    store->setObjectForKey("code", "authCode");
+    ASSERT_TRUE(store->waitIdle(20s));
+    ASSERT_EQ(file()->objectForKey("authCode"), std::nullopt);
+
+    ASSERT_EQ(::kill(std::stoi(std::getenv("STAMPO_TEST_KEYRING_PID")), SIGKILL), 0);
+    store->setObjectForKey("new code", "authCode");
+    store->setObjectForKey("pw", "proxyPassword");
+    ASSERT_TRUE(store->waitIdle(20s));
+    EXPECT_EQ(file()->stringForKey("authCode"), "new code");
+    EXPECT_EQ(file()->stringForKey("proxyPassword"), "pw");
+    EXPECT_EQ(store->stringForKey("authCode"), "new code");
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices.front().find("設定ファイル"), std::string::npos);
+    store.reset();
+
+    // The next login's keyring still holds the older code; the file's newer one replaces it at the next start.
+    ASSERT_TRUE(shell(QStringLiteral("restart-keyring")));
+    EXPECT_EQ(items().at("authCode").secret, "code");
+}
+
+// The user does not unlock the keyring: its credentials are unknown for this run, and nothing overwrites them.
+TEST_F(LockedKeyring, ARefusedUnlockLosesNothing) {
+    auto store = open();
+    store->setObjectForKey("code", "authCode");
+    ASSERT_TRUE(store->waitIdle(20s));
+    ASSERT_EQ(file()->objectForKey("authCode"), std::nullopt);
+    store.reset();
+    ASSERT_TRUE(shell(QStringLiteral("dbus-send --session --print-reply --dest=org.freedesktop.secrets "
+                                     "/org/freedesktop/secrets org.freedesktop.Secret.Service.Lock "
+                                     "array:objpath:/org/freedesktop/secrets/collection/login >/dev/null")));
+
+    store = open();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices.front().find("読み込めません"), std::string::npos);
+    // Unknown, not missing: seeding the defaults must not store an empty code that would later replace the real one.
+    EXPECT_EQ(store->stringForKey("authCode"), "");
+    stampo::SettingsKeys::seed(*store);
+    EXPECT_EQ(file()->objectForKey("authCode"), std::nullopt);
+    store->setObjectForKey("pw", "proxyPassword");
+    store.reset();
+    EXPECT_EQ(file()->stringForKey("proxyPassword"), "pw");
+
+    ASSERT_TRUE(shell(QStringLiteral("restart-keyring")));
+    EXPECT_EQ(secretTool({"lookup", "settings-file", path(), "key", "authCode"}), std::pair(true, "code"s));
+}
+
+TEST_F(NoKeyring, TheFileKeepsTheCredentials) {
+    auto store = open();
+    store->setObjectForKey("code", "authCode");
+    store->setObjectForKey("pw", "proxyPassword");
+    EXPECT_TRUE(store->waitIdle(0ms));
+    EXPECT_EQ(file()->stringForKey("authCode"), "code");
+    EXPECT_EQ(file()->stringForKey("proxyPassword"), "pw");
+    EXPECT_EQ(file()->objectForKey(KeyringSettingsStore::keyringKeysKey), std::nullopt);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices.front().find("Secret Service"), std::string::npos);
+    EXPECT_EQ(notices.front().find("読み込めません"), std::string::npos);
+}
+
+} // namespace
