@@ -174,6 +174,26 @@ TEST_F(KeyringStore, ChangedSettingsLeaveNoStaleItem) {
     EXPECT_TRUE(notices.empty());
 }
 
+// A write that lands while the keyring is busy storing the value before it: the newer value must win, and stay.
+TEST_F(KeyringStore, AWriteDuringTheKeyringsStoreOfTheOneBeforeWins) {
+    auto store = open();
+    // The daemon is held, and the monitor tells when the store's first call to it has gone out.
+    QProcess monitor;
+    monitor.start(QStringLiteral("dbus-monitor"), {"--session", "destination='org.freedesktop.secrets'"});
+    ASSERT_TRUE(monitor.waitForReadyRead(20000)); // its own NameAcquired: it listens
+    monitor.readAll();
+    const pid_t daemon = std::stoi(std::getenv("STAMPO_TEST_KEYRING_PID"));
+    ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+    store->setObjectForKey("older", "authCode");
+    ASSERT_TRUE(monitor.waitForReadyRead(20000));
+    store->setObjectForKey("newer", "authCode");
+    ASSERT_EQ(::kill(daemon, SIGCONT), 0);
+    ASSERT_TRUE(store->waitIdle(20s));
+    EXPECT_EQ(store->stringForKey("authCode"), "newer");
+    EXPECT_EQ(items().at("authCode").secret, "newer");
+    EXPECT_EQ(file()->objectForKey("authCode"), std::nullopt);
+}
+
 // The keyring goes away: what was written since stays in the file, and the user is told once.
 TEST_F(FailingKeyring, AFailedWriteLeavesTheFileAsItWas) {
     auto store = open();
