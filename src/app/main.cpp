@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     const auto mainQueue = std::make_shared<stampo::QtMainQueue>();
     const auto alert = std::make_shared<stampo::MessageBoxAlert>();
     stampo::Notifications notifications;
-    // The one keyring round trip of the start, before any window needs a setting.
+    // The keyring is read in the background while the tray icon is made; the first read of a credential waits for it.
     const auto file = std::make_shared<stampo::QSettingsStore>(settingsFile);
     const auto store = std::make_shared<stampo::KeyringSettingsStore>(
         file, std::make_unique<stampo::Keyring>(file->fileName().toStdString()),

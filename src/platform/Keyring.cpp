@@ -2,11 +2,77 @@
 
 #include <libsecret/secret.h>
 
+#include <dlfcn.h>
+
 #include <memory>
+#include <type_traits>
+#include <utility>
 
 namespace stampo {
 
 namespace {
+
+// libsecret's entry points, loaded on first use rather than linked: libsecret brings GIO and libgcrypt along, which
+// would lengthen every start of the program before the tray icon could show, and the first use is on a background
+// thread. Null where libsecret is not installed; there is then no keyring.
+struct SecretLibrary {
+    static const SecretLibrary* instance() {
+        static const std::unique_ptr<const SecretLibrary> library = load();
+        return library.get();
+    }
+
+    decltype(&::secret_password_searchv_sync) searchv = nullptr;
+    decltype(&::secret_password_storev_sync) storev = nullptr;
+    decltype(&::secret_password_lookupv_sync) lookupv = nullptr;
+    decltype(&::secret_password_clearv_sync) clearv = nullptr;
+    decltype(&::secret_password_free) passwordFree = nullptr;
+    decltype(&::secret_retrievable_retrieve_secret_sync) retrieveSecret = nullptr;
+    decltype(&::secret_retrievable_get_attributes) getAttributes = nullptr;
+    decltype(&::secret_value_get_text) valueText = nullptr;
+    decltype(&::secret_value_unref) valueUnref = nullptr;
+    decltype(&::g_hash_table_new) hashTableNew = nullptr;
+    decltype(&::g_hash_table_insert) hashTableInsert = nullptr;
+    decltype(&::g_hash_table_lookup) hashTableLookup = nullptr;
+    decltype(&::g_hash_table_unref) hashTableUnref = nullptr;
+    decltype(&::g_str_hash) strHash = nullptr;
+    decltype(&::g_str_equal) strEqual = nullptr;
+    decltype(&::g_error_free) errorFree = nullptr;
+    decltype(&::g_list_free_full) listFreeFull = nullptr;
+    decltype(&::g_object_unref) objectUnref = nullptr;
+
+private:
+    static std::unique_ptr<const SecretLibrary> load() {
+        // Never closed: GLib's threads and types outlive any use of it.
+        void* handle = dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return nullptr;
+        auto library = std::make_unique<SecretLibrary>();
+        bool complete = true;
+        const auto resolve = [handle, &complete](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
+            complete = complete && function;
+        };
+        resolve(library->searchv, "secret_password_searchv_sync");
+        resolve(library->storev, "secret_password_storev_sync");
+        resolve(library->lookupv, "secret_password_lookupv_sync");
+        resolve(library->clearv, "secret_password_clearv_sync");
+        resolve(library->passwordFree, "secret_password_free");
+        resolve(library->retrieveSecret, "secret_retrievable_retrieve_secret_sync");
+        resolve(library->getAttributes, "secret_retrievable_get_attributes");
+        resolve(library->valueText, "secret_value_get_text");
+        resolve(library->valueUnref, "secret_value_unref");
+        resolve(library->hashTableNew, "g_hash_table_new");
+        resolve(library->hashTableInsert, "g_hash_table_insert");
+        resolve(library->hashTableLookup, "g_hash_table_lookup");
+        resolve(library->hashTableUnref, "g_hash_table_unref");
+        resolve(library->strHash, "g_str_hash");
+        resolve(library->strEqual, "g_str_equal");
+        resolve(library->errorFree, "g_error_free");
+        resolve(library->listFreeFull, "g_list_free_full");
+        resolve(library->objectUnref, "g_object_unref");
+        return complete ? std::move(library) : nullptr;
+    }
+};
 
 constexpr const char* fileAttribute = "settings-file";
 constexpr const char* keyAttribute = "key";
@@ -23,27 +89,32 @@ const SecretSchema* schema() {
     return &value;
 }
 
+// Only made once the library is known to be loaded.
+const SecretLibrary& lib() {
+    return *SecretLibrary::instance();
+}
+
 struct HashTableUnref {
-    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+    void operator()(GHashTable* table) const { lib().hashTableUnref(table); }
 };
 struct ValueUnref {
-    void operator()(SecretValue* value) const { secret_value_unref(value); }
+    void operator()(SecretValue* value) const { lib().valueUnref(value); }
 };
 struct PasswordFree {
-    void operator()(gchar* password) const { secret_password_free(password); }
+    void operator()(gchar* password) const { lib().passwordFree(password); }
 };
 struct ListFree {
-    void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
+    void operator()(GList* list) const { lib().listFreeFull(list, lib().objectUnref); }
 };
 
 using HashTable = std::unique_ptr<GHashTable, HashTableUnref>;
 
 // The attributes point into the given texts, which must outlive the table.
 HashTable attributes(const std::string& settingsFile, const std::string* key) {
-    HashTable table{g_hash_table_new(g_str_hash, g_str_equal)};
-    g_hash_table_insert(table.get(), const_cast<char*>(fileAttribute), const_cast<char*>(settingsFile.c_str()));
+    HashTable table{lib().hashTableNew(lib().strHash, lib().strEqual)};
+    lib().hashTableInsert(table.get(), const_cast<char*>(fileAttribute), const_cast<char*>(settingsFile.c_str()));
     if (key)
-        g_hash_table_insert(table.get(), const_cast<char*>(keyAttribute), const_cast<char*>(key->c_str()));
+        lib().hashTableInsert(table.get(), const_cast<char*>(keyAttribute), const_cast<char*>(key->c_str()));
     return table;
 }
 
@@ -54,7 +125,7 @@ struct ErrorSlot {
     ErrorSlot& operator=(const ErrorSlot&) = delete;
     ~ErrorSlot() {
         if (raw)
-            g_error_free(raw);
+            lib().errorFree(raw);
     }
     bool failed() const { return raw != nullptr; }
 
@@ -67,12 +138,13 @@ Keyring::Keyring(std::string settingsFile)
     : m_settingsFile(std::move(settingsFile)) {}
 
 std::optional<std::map<std::string, std::string>> Keyring::readAll() const {
+    if (!SecretLibrary::instance())
+        return std::nullopt;
     const HashTable query = attributes(m_settingsFile, nullptr);
     ErrorSlot error;
     const auto flags =
         static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS);
-    const std::unique_ptr<GList, ListFree> items{
-        secret_password_searchv_sync(schema(), query.get(), flags, nullptr, &error.raw)};
+    const std::unique_ptr<GList, ListFree> items{lib().searchv(schema(), query.get(), flags, nullptr, &error.raw)};
     if (error.failed())
         return std::nullopt;
     std::map<std::string, std::string> secrets;
@@ -81,40 +153,44 @@ std::optional<std::map<std::string, std::string>> Keyring::readAll() const {
         ErrorSlot retrieveError;
         // An item still locked (the user refused to unlock) has no secret to give.
         const std::unique_ptr<SecretValue, ValueUnref> value{
-            secret_retrievable_retrieve_secret_sync(retrievable, nullptr, &retrieveError.raw)};
-        const char* text = value ? secret_value_get_text(value.get()) : nullptr;
+            lib().retrieveSecret(retrievable, nullptr, &retrieveError.raw)};
+        const char* text = value ? lib().valueText(value.get()) : nullptr;
         if (retrieveError.failed() || !text)
             return std::nullopt;
-        const HashTable found{secret_retrievable_get_attributes(retrievable)};
-        const auto* key = static_cast<const char*>(g_hash_table_lookup(found.get(), keyAttribute));
-        if (key)
+        const HashTable found{lib().getAttributes(retrievable)};
+        if (const auto* key = static_cast<const char*>(lib().hashTableLookup(found.get(), keyAttribute)))
             secrets.insert_or_assign(key, text);
     }
     return secrets;
 }
 
 bool Keyring::store(const std::string& key, const std::string& label, const std::string& secret) const {
+    if (!SecretLibrary::instance())
+        return false;
     const HashTable item = attributes(m_settingsFile, &key);
     ErrorSlot error;
-    const gboolean stored = secret_password_storev_sync(schema(), item.get(), SECRET_COLLECTION_DEFAULT, label.c_str(),
-                                                        secret.c_str(), nullptr, &error.raw);
+    const gboolean stored = lib().storev(schema(), item.get(), SECRET_COLLECTION_DEFAULT, label.c_str(), secret.c_str(),
+                                         nullptr, &error.raw);
     return stored && !error.failed();
 }
 
 std::optional<std::string> Keyring::read(const std::string& key) const {
+    if (!SecretLibrary::instance())
+        return std::nullopt;
     const HashTable item = attributes(m_settingsFile, &key);
     ErrorSlot error;
-    const std::unique_ptr<gchar, PasswordFree> secret{
-        secret_password_lookupv_sync(schema(), item.get(), nullptr, &error.raw)};
+    const std::unique_ptr<gchar, PasswordFree> secret{lib().lookupv(schema(), item.get(), nullptr, &error.raw)};
     if (error.failed() || !secret)
         return std::nullopt;
     return std::string{secret.get()};
 }
 
 bool Keyring::remove(const std::string& key) const {
+    if (!SecretLibrary::instance())
+        return false;
     const HashTable item = attributes(m_settingsFile, &key);
     ErrorSlot error;
-    secret_password_clearv_sync(schema(), item.get(), nullptr, &error.raw);
+    lib().clearv(schema(), item.get(), nullptr, &error.raw);
     return !error.failed();
 }
 

@@ -8,7 +8,7 @@ namespace stampo {
 
 // The items one settings file keeps in the desktop's Secret Service (GNOME Keyring, KWallet, KeePassXC), one per
 // settings key, through libsecret. Every call is a round trip that may wait for the user to unlock the keyring, so
-// none belongs on the main thread after start; any thread may make them.
+// none belongs on the main thread; any thread may make them. Where libsecret is not installed every call fails.
 class Keyring final {
 public:
     // The items are told apart by the settings file's absolute path.

@@ -134,7 +134,8 @@ struct KeyringSettingsStore::State {
     std::optional<std::string> read(const std::string& key, Getter get) const {
         if (!isSecret(key))
             return ((*file).*get)(key);
-        const std::lock_guard lock{mutex};
+        std::unique_lock lock{mutex};
+        changed.wait(lock, [this] { return loaded; });
         if (file->objectForKey(key))
             return ((*file).*get)(key);
         if (const auto kept = inKeyring.find(key); kept != inKeyring.end())
@@ -150,7 +151,30 @@ struct KeyringSettingsStore::State {
         giveUp();
     }
 
+    // What the keyring holds for the file, and what of it the store still has to change.
+    void load() {
+        const std::optional<std::map<std::string, std::string>> found = keyring ? keyring->readAll() : std::nullopt;
+        const std::lock_guard lock{mutex};
+        loaded = true;
+        changed.notify_all();
+        if (!found)
+            return giveUp(!parseKeys(file->objectForKey(keyringKeysKey)).empty());
+        for (const std::string_view name : SettingsKeys::secretKeys) {
+            const std::string key{name};
+            const auto item = found->find(key);
+            if (file->objectForKey(key))
+                enqueue(key);
+            else if (listed(key) && item != found->end())
+                inKeyring.insert_or_assign(key, item->second);
+            else if (listed(key))
+                setListed(key, false); // removed from the keyring by someone else
+            else if (item != found->end())
+                enqueue(key); // left behind: the file says the credential is gone
+        }
+    }
+
     void run() {
+        load();
         std::unique_lock lock{mutex};
         for (;;) {
             changed.wait(lock, [this] { return stopping || !queue.empty(); });
@@ -177,6 +201,8 @@ struct KeyringSettingsStore::State {
     std::map<std::string, std::string> inKeyring;
     // Keys whose keyring item may disagree with the store, oldest change first.
     std::deque<std::string> queue;
+    // The keyring's items have been read, or could not be.
+    bool loaded = false;
     bool usable = true;
     bool busy = false;
     bool stopping = false;
@@ -185,29 +211,8 @@ struct KeyringSettingsStore::State {
 
 KeyringSettingsStore::KeyringSettingsStore(std::shared_ptr<SettingsStore> file, std::unique_ptr<Keyring> keyring,
                                            Notice notice)
-    : m_state(std::make_shared<State>(std::move(file), std::move(keyring), std::move(notice))) {
-    State& state = *m_state;
-    const std::lock_guard lock{state.mutex};
-    const std::optional<std::map<std::string, std::string>> found =
-        state.keyring ? state.keyring->readAll() : std::nullopt;
-    if (!found) {
-        state.giveUp(!parseKeys(state.file->objectForKey(keyringKeysKey)).empty());
-        return;
-    }
-    for (const std::string_view name : SettingsKeys::secretKeys) {
-        const std::string key{name};
-        const auto item = found->find(key);
-        if (state.file->objectForKey(key))
-            state.enqueue(key);
-        else if (state.listed(key) && item != found->end())
-            state.inKeyring.insert_or_assign(key, item->second);
-        else if (state.listed(key))
-            state.setListed(key, false); // removed from the keyring by someone else
-        else if (item != found->end())
-            state.enqueue(key); // left behind: the file says the credential is gone
-    }
-    m_writer = std::thread([state = m_state] { state->run(); });
-}
+    : m_state(std::make_shared<State>(std::move(file), std::move(keyring), std::move(notice)))
+    , m_writer([state = m_state] { state->run(); }) {}
 
 KeyringSettingsStore::~KeyringSettingsStore() {
     if (!m_writer.joinable())
@@ -257,7 +262,8 @@ void KeyringSettingsStore::removeObjectForKey(const std::string& key) {
 
 bool KeyringSettingsStore::waitIdle(std::chrono::milliseconds timeout) const {
     std::unique_lock lock{m_state->mutex};
-    return m_state->changed.wait_for(lock, timeout, [this] { return m_state->queue.empty() && !m_state->busy; });
+    return m_state->changed.wait_for(lock, timeout,
+                                     [this] { return m_state->loaded && m_state->queue.empty() && !m_state->busy; });
 }
 
 } // namespace stampo

@@ -23,8 +23,8 @@ public:
     // The file key listing the credentials the keyring holds instead of the file.
     static constexpr const char* keyringKeysKey = "keyringKeys";
 
-    // Reads the file's credentials from `keyring` now: the one keyring round trip on the caller's thread. A missing
-    // or failing keyring leaves them in `file`.
+    // Reads the file's credentials from `keyring` in the background: a credential's first read waits for that one
+    // round trip, nothing else does. A missing or failing keyring leaves them in `file`.
     KeyringSettingsStore(std::shared_ptr<SettingsStore> file, std::unique_ptr<Keyring> keyring, Notice notice);
     // Waits a moment for changes still on their way to the keyring; those that do not make it stay in the file.
     ~KeyringSettingsStore() override;

@@ -177,6 +177,7 @@ TEST_F(KeyringStore, ChangedSettingsLeaveNoStaleItem) {
 // A write that lands while the keyring is busy storing the value before it: the newer value must win, and stay.
 TEST_F(KeyringStore, AWriteDuringTheKeyringsStoreOfTheOneBeforeWins) {
     auto store = open();
+    ASSERT_TRUE(store->waitIdle(20s));
     // The daemon is held, and the monitor tells when the store's first call to it has gone out.
     QProcess monitor;
     monitor.start(QStringLiteral("dbus-monitor"), {"--session", "destination='org.freedesktop.secrets'"});
@@ -229,6 +230,7 @@ TEST_F(LockedKeyring, ARefusedUnlockLosesNothing) {
                                      "array:objpath:/org/freedesktop/secrets/collection/login >/dev/null")));
 
     store = open();
+    ASSERT_TRUE(store->waitIdle(20s));
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices.front().find("読み込めません"), std::string::npos);
     // Unknown, not missing: seeding the defaults must not store an empty code that would later replace the real one.
@@ -247,7 +249,7 @@ TEST_F(NoKeyring, TheFileKeepsTheCredentials) {
     auto store = open();
     store->setObjectForKey("code", "authCode");
     store->setObjectForKey("pw", "proxyPassword");
-    EXPECT_TRUE(store->waitIdle(0ms));
+    ASSERT_TRUE(store->waitIdle(20s));
     EXPECT_EQ(file()->stringForKey("authCode"), "code");
     EXPECT_EQ(file()->stringForKey("proxyPassword"), "pw");
     EXPECT_EQ(file()->objectForKey(KeyringSettingsStore::keyringKeysKey), std::nullopt);
