@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -17,6 +17,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // These tests run under tests/support/keyring_session.py: KeyringStore, FailingKeyring and LockedKeyring with a
@@ -34,24 +35,66 @@ struct Item {
     bool operator==(const Item&) const = default;
 };
 
-// What `secret-tool ARGUMENTS` prints (a search prints the attributes on standard error), and whether it succeeded.
-std::pair<bool, std::string> secretTool(const QStringList& arguments) {
-    QProcess tool;
-    tool.setProcessChannelMode(QProcess::MergedChannels);
-    tool.start(QStringLiteral("secret-tool"), arguments);
-    const bool ran = tool.waitForFinished(20000) && tool.exitStatus() == QProcess::NormalExit;
-    return {ran && tool.exitCode() == 0, tool.readAllStandardOutput().toStdString()};
+// What `COMMAND` prints on standard output and error, and whether it succeeded. Through popen, whose posix_spawn
+// ThreadSanitizer does not mistake for a fork of the test process, as it does QProcess's.
+std::pair<bool, std::string> shell(const std::string& command) {
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return {false, {}};
+    std::string output;
+    for (char buffer[4096]; const std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe);)
+        output.append(buffer, read);
+    return {::pclose(pipe) == 0, output};
 }
 
-bool shell(const QString& command) {
-    return QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}) == 0;
+std::string quoted(const QString& text) {
+    return "'" + text.toStdString() + "'";
 }
+
+// Watches the session bus's messages to the Secret Service as they go out, through dbus-monitor.
+class Monitor final {
+public:
+    // Once it listens: a monitor loses the name it was given.
+    Monitor()
+        : m_pipe(::popen("echo $$; exec dbus-monitor --session \"destination='org.freedesktop.secrets'\"", "r")) {
+        if (const std::optional<std::string> pid = nextLine())
+            m_pid = std::stoi(*pid);
+        waitFor("member=NameLost");
+    }
+    ~Monitor() {
+        if (m_pid > 0)
+            ::kill(m_pid, SIGTERM);
+        if (m_pipe)
+            ::pclose(m_pipe);
+    }
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+
+    // Until a line holds `text`; false when the monitor ended first.
+    bool waitFor(std::string_view text) {
+        for (std::optional<std::string> line; (line = nextLine());)
+            if (line->find(text) != std::string::npos)
+                return true;
+        return false;
+    }
+
+private:
+    std::optional<std::string> nextLine() {
+        char line[4096];
+        if (!m_pipe || !std::fgets(line, sizeof line, m_pipe))
+            return std::nullopt;
+        return line;
+    }
+
+    FILE* m_pipe;
+    pid_t m_pid = 0;
+};
 
 class Keyring : public testing::Test {
 protected:
     // The keyring's items of the settings file by key, as a separate process finds them.
     std::map<std::string, Item> items() const {
-        const auto [ok, text] = secretTool({"search", "--all", "settings-file", path()});
+        const auto [ok, text] = shell("secret-tool search --all settings-file " + quoted(path()));
         EXPECT_TRUE(ok || text.empty());
         std::map<std::string, Item> found;
         Item item;
@@ -179,14 +222,11 @@ TEST_F(KeyringStore, AWriteDuringTheKeyringsStoreOfTheOneBeforeWins) {
     auto store = open();
     ASSERT_TRUE(store->waitIdle(20s));
     // The daemon is held, and the monitor tells when the store's first call to it has gone out.
-    QProcess monitor;
-    monitor.start(QStringLiteral("dbus-monitor"), {"--session", "destination='org.freedesktop.secrets'"});
-    ASSERT_TRUE(monitor.waitForReadyRead(20000)); // its own NameAcquired: it listens
-    monitor.readAll();
+    Monitor monitor;
     const pid_t daemon = std::stoi(std::getenv("STAMPO_TEST_KEYRING_PID"));
     ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
     store->setObjectForKey("older", "authCode");
-    ASSERT_TRUE(monitor.waitForReadyRead(20000));
+    ASSERT_TRUE(monitor.waitFor("method call"));
     store->setObjectForKey("newer", "authCode");
     ASSERT_EQ(::kill(daemon, SIGCONT), 0);
     ASSERT_TRUE(store->waitIdle(20s));
@@ -214,7 +254,7 @@ TEST_F(FailingKeyring, AFailedWriteLeavesTheFileAsItWas) {
     store.reset();
 
     // The next login's keyring still holds the older code; the file's newer one replaces it at the next start.
-    ASSERT_TRUE(shell(QStringLiteral("restart-keyring")));
+    ASSERT_TRUE(shell("restart-keyring").first);
     EXPECT_EQ(items().at("authCode").secret, "code");
 }
 
@@ -225,9 +265,9 @@ TEST_F(LockedKeyring, ARefusedUnlockLosesNothing) {
     ASSERT_TRUE(store->waitIdle(20s));
     ASSERT_EQ(file()->objectForKey("authCode"), std::nullopt);
     store.reset();
-    ASSERT_TRUE(shell(QStringLiteral("dbus-send --session --print-reply --dest=org.freedesktop.secrets "
-                                     "/org/freedesktop/secrets org.freedesktop.Secret.Service.Lock "
-                                     "array:objpath:/org/freedesktop/secrets/collection/login >/dev/null")));
+    ASSERT_TRUE(shell("dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets "
+                      "org.freedesktop.Secret.Service.Lock array:objpath:/org/freedesktop/secrets/collection/login")
+                    .first);
 
     store = open();
     ASSERT_TRUE(store->waitIdle(20s));
@@ -241,8 +281,8 @@ TEST_F(LockedKeyring, ARefusedUnlockLosesNothing) {
     store.reset();
     EXPECT_EQ(file()->stringForKey("proxyPassword"), "pw");
 
-    ASSERT_TRUE(shell(QStringLiteral("restart-keyring")));
-    EXPECT_EQ(secretTool({"lookup", "settings-file", path(), "key", "authCode"}), std::pair(true, "code"s));
+    ASSERT_TRUE(shell("restart-keyring").first);
+    EXPECT_EQ(shell("secret-tool lookup key authCode settings-file " + quoted(path())), std::pair(true, "code"s));
 }
 
 TEST_F(NoKeyring, TheFileKeepsTheCredentials) {
