@@ -90,7 +90,7 @@ private:
     pid_t m_pid = 0;
 };
 
-class Keyring : public testing::Test {
+class KeyringTest : public testing::Test {
 protected:
     // The keyring's items of the settings file by key, as a separate process finds them.
     std::map<std::string, Item> items() const {
@@ -132,10 +132,10 @@ protected:
     std::vector<std::string> notices;
 };
 
-using KeyringStore = Keyring;
-using FailingKeyring = Keyring;
-using LockedKeyring = Keyring;
-using NoKeyring = Keyring;
+using KeyringStore = KeyringTest;
+using FailingKeyring = KeyringTest;
+using LockedKeyring = KeyringTest;
+using NoKeyring = KeyringTest;
 
 TEST_F(KeyringStore, CredentialsLeaveTheFileOnceTheKeyringHoldsThem) {
     {
