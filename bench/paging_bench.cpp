@@ -1,5 +1,6 @@
 // Loads a large user list and a large record list from the simulator the way the employee window does, and prints
-// for each run and list: items, requests, connections opened, wall time and the CPU time of the client's threads.
+// for each run and list: items, requests, the requests a read of one page after another takes, connections opened and
+// allowed, wall time and the CPU time of the client's threads.
 // Arguments: [users] [records] [answer delay in ms] [runs]
 #include "Alert.h"
 #include "KintoneSimulator.h"
@@ -54,8 +55,12 @@ struct ClientThreads {
     }
 };
 
+// How many requests a read of one page after another takes, from the items read and the requests sent.
+using Sequential = std::size_t (*)(std::size_t items, std::size_t requests);
+
 template <typename Start>
-void measure(const char* name, int run, kintonesim::KintoneSimulator& sim, ClientThreads& threads, Start start) {
+void measure(const char* name, int run, kintonesim::KintoneSimulator& sim, ClientThreads& threads,
+             Sequential sequential, int connectionsAllowed, Start start) {
     sim.clearRequests();
     const int connectionsBefore = sim.connections();
     threads.cpuMs = 0;
@@ -66,8 +71,11 @@ void measure(const char* name, int run, kintonesim::KintoneSimulator& sim, Clien
     const auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin);
     // The last thread still frees the list after handing it over.
     threads.workers.waitIdle(std::chrono::seconds(10));
-    std::printf("%s run=%d items=%zu requests=%zu connections=%d wall_ms=%.1f client_cpu_ms=%.1f\n", name, run, items,
-                sim.requests().size(), sim.connections() - connectionsBefore, elapsed.count(), threads.cpuMs.load());
+    const std::size_t requests = sim.requests().size();
+    std::printf("%s run=%d items=%zu requests=%zu sequential=%zu connections=%d connections_allowed=%d wall_ms=%.1f "
+                "client_cpu_ms=%.1f\n",
+                name, run, items, requests, sequential(items, requests), sim.connections() - connectionsBefore,
+                connectionsAllowed, elapsed.count(), threads.cpuMs.load());
     std::fflush(stdout);
 }
 
@@ -106,13 +114,18 @@ int main(int argc, char** argv) {
 
     const Connection connection{"bench", "com", std::to_string(app), auth, {}};
     for (int run = 1; run <= runs; ++run) {
-        measure("users", run, sim, threads, [&](Kintone::Success success, Kintone::Failure failure) {
-            kintone.getUsers(0, Kintone::usersPrefix(connection), 100, auth, {}, failure,
-                             std::make_shared<Json>(Json::array()), success);
-        });
-        measure("records", run, sim, threads, [&](Kintone::Success success, Kintone::Failure failure) {
-            kintone.getRecords(connection, "", "", success, failure);
-        });
+        // Pages of 100 up to the first short one; those asked for ahead past it are not needed.
+        const Sequential userPages = [](std::size_t items, std::size_t) { return items / 100 + 1; };
+        measure("users", run, sim, threads, userPages, Kintone::usersLookAhead,
+                [&](Kintone::Success success, Kintone::Failure failure) {
+                    kintone.getUsers(0, Kintone::usersPrefix(connection), 100, auth, {}, failure,
+                                     std::make_shared<Json>(Json::array()), success);
+                });
+        const Sequential cursorRequests = [](std::size_t, std::size_t requests) { return requests; };
+        measure("records", run, sim, threads, cursorRequests, 1,
+                [&](Kintone::Success success, Kintone::Failure failure) {
+                    kintone.getRecords(connection, "", "", success, failure);
+                });
     }
     return 0;
 }

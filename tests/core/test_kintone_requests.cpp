@@ -107,19 +107,23 @@ TEST_F(RequestTest, UnsafeInputReachesNoServer) {
         EXPECT_EQ(write.cause(), Kintone::FailureCause::NotSent);
         expected.insert(expected.end(), 2, message);
     }
-    // The app id goes into the address of a read; a users prefix and a cursor address that are not kintone's; a body
-    // that is not UTF-8.
+    // The app id goes into the address of a read; a users prefix and a cursor address that are not kintone's; a users
+    // list to add to that is no list; a body that is not UTF-8.
     Outcome& app = outcomes.emplace_back();
     client.getFormFields(connection("1&x=2#"), app.success(), app.failure());
     Outcome& users = outcomes.emplace_back();
     client.getUsers(0, "https://evil.example/#.cybozu.com/v1/users.json?offset=", 100, authCode, {}, users.failure(),
                     nullptr, users.success());
+    Outcome& list = outcomes.emplace_back();
+    client.getUsers(0, Kintone::usersPrefix(connection()), 100, authCode, {}, list.failure(),
+                    std::make_shared<Json>(Json::object()), list.success());
     Outcome& cursor = outcomes.emplace_back();
     client.readCursor("https://example.cybozu.com.evil.example/k/v1/records/cursor.json", "c1", authCode,
                       client.makeSession({}), cursor.failure(), nullptr, cursor.success());
     Outcome& body = outcomes.emplace_back();
     add(client, body, Json{{"start", Kintone::fieldValue("", "\xff\xfe")}});
-    expected.insert(expected.end(), {"アプリIDに使用できない文字が含まれています", badSubdomain, badSubdomain,
+    expected.insert(expected.end(), {"アプリIDに使用できない文字が含まれています", badSubdomain,
+                                     "kintoneからの応答の形式が正しくありません", badSubdomain,
                                      "送信するデータを作成できませんでした"});
 
     settle(body, expected.size());

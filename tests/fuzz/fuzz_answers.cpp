@@ -1,6 +1,8 @@
 // The kintone client's answer handling fed arbitrary answers, without a network. The first byte picks the request
 // ('0' to '4', modulo 5: record add, record update, form fields, users, records through a cursor); every line after the
-// first is one answer, "STATUS BODY". Once the lines have run out, requests get no answer (a transport failure).
+// first is one answer, "STATUS BODY", to the requests in the order they are sent, except that the users pages, which
+// are asked for ahead, get the lines in page order. Once the lines have run out, requests get no answer (a transport
+// failure).
 #include "Alert.h"
 #include "Invariant.h"
 #include "MainQueue.h"
@@ -15,6 +17,8 @@ namespace {
 
 using stampo::Connection;
 using stampo::Kintone;
+
+constexpr std::size_t usersPageSize = 2; // so that short inputs reach the paging
 
 // The client's worker threads and main queue, run one after another on this thread once the call has returned.
 std::deque<std::function<void()>> pending;
@@ -77,14 +81,44 @@ std::optional<Json> cursorRecords(std::string_view answers) {
     }
 }
 
+// What reading users in pages of `usersPageSize` must come to, worked out page by page in page order: the users of all
+// pages up to the first short one, or null when a page before it fails.
+Json expectedUsers(std::string_view answers) {
+    Json users = Json::array();
+    for (;;) {
+        const stampo::HttpResponse answer = nextAnswer(answers);
+        const auto page = Kintone::parseAnswer(answer.body);
+        if (answer.curlCode != 0 || answer.status != 200 || !page || !page->is_object())
+            return Json();
+        const Json list = page->value("users", Json());
+        if (!list.is_array())
+            return Json();
+        users.insert(users.end(), list.begin(), list.end());
+        if (list.size() != usersPageSize)
+            return users;
+    }
+}
+
 class ScriptedTransport final : public stampo::Transport {
 public:
     ScriptedTransport()
         : Transport(deferredThreads()) {}
 
-    stampo::HttpResponse perform(CURL*, const stampo::HttpRequest&, const stampo::ProxySettings&) const override {
-        unanswered = answers.empty();
-        return nextAnswer(answers);
+    stampo::HttpResponse perform(CURL*, const stampo::HttpRequest& request,
+                                 const stampo::ProxySettings&) const override {
+        constexpr std::string_view usersPage = "users.json?offset=";
+        const auto at = request.url.find(usersPage);
+        if (at == std::string::npos) {
+            unanswered = answers.empty();
+            return nextAnswer(answers);
+        }
+        std::size_t page = 0;
+        std::from_chars(request.url.data() + at + usersPage.size(), request.url.data() + request.url.size(), page);
+        page /= usersPageSize;
+        std::string_view lines = answers;
+        for (; page > 0 && !lines.empty(); --page)
+            nextAnswer(lines);
+        return nextAnswer(lines);
     }
 
     mutable std::string_view answers;
@@ -137,8 +171,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         });
     else if (kind == 2)
         client.getFormFields(connection, succeed, fail);
-    else if (kind == 3) // pages of two, so that short inputs reach the paging
-        client.getUsers(0, Kintone::usersPrefix(connection), 2, auth, {}, fail, nullptr, succeed);
+    else if (kind == 3)
+        client.getUsers(0, Kintone::usersPrefix(connection), int(usersPageSize), auth, {}, fail, nullptr, succeed);
     else
         client.getRecords(connection.forApp("2"), "", "", succeed, fail);
     for (; !pending.empty(); pending.pop_front())
@@ -153,5 +187,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Pages are judged before they are built: the verdict must be the built form's.
     if (const auto expected = kind == 4 ? cursorRecords(answers) : std::nullopt)
         require(expected->is_null() ? failures == 1 : successes == 1 && result == *expected);
+    // Users pages answered in whatever order they were asked for are taken in page order.
+    if (kind == 3) {
+        const Json expected = expectedUsers(answers);
+        require(expected.is_null() ? failures == 1 : successes == 1 && result == expected);
+    }
     return 0;
 }

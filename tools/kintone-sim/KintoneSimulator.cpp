@@ -316,6 +316,9 @@ private:
     using Endpoint = Answer (Impl::*)(const httplib::Request&, const Json&);
 
     void serve(const httplib::Request& request, httplib::Response& response);
+    void answer(const httplib::Request& request, const RecordedRequest& recorded, const std::optional<Fault>& fault,
+                std::chrono::steady_clock::time_point arrived, std::unique_lock<std::mutex>& lock,
+                httplib::Response& response);
     std::optional<Fault> matchFault(const RecordedRequest& request);
     Answer respond(const httplib::Request& request, const RecordedRequest& recorded);
 
@@ -352,6 +355,7 @@ private:
     std::map<std::string, Cursor> m_cursors;
     std::vector<ActiveRule> m_faults;
     std::vector<RecordedRequest> m_requests;
+    std::vector<std::string> m_handled; // the queries of the requests handled since they were last cleared
     std::mt19937_64 m_random{std::random_device{}()};
 };
 
@@ -544,6 +548,7 @@ std::vector<RecordedRequest> KintoneSimulator::Impl::requests() const {
 void KintoneSimulator::Impl::clearRequests() {
     const std::scoped_lock lock(m_mutex);
     m_requests.clear();
+    m_handled.clear();
 }
 
 bool KintoneSimulator::Impl::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
@@ -567,7 +572,26 @@ void KintoneSimulator::Impl::serve(const httplib::Request& request, httplib::Res
     std::unique_lock lock(m_mutex);
     m_requests.push_back(recorded);
     m_changed.notify_all();
-    if (const auto fault = matchFault(recorded)) {
+    const std::optional<Fault> fault = matchFault(recorded);
+    if (fault && !fault->after.empty()) {
+        m_changed.wait(lock, [&] {
+            return m_stopping || std::ranges::any_of(m_handled, [&](const std::string& query) {
+                       return query.find(fault->after) != std::string::npos;
+                   });
+        });
+    }
+    answer(request, recorded, fault, arrived, lock, response);
+    lock.lock();
+    m_handled.push_back(recorded.query);
+    m_changed.notify_all();
+}
+
+// Called with the lock that recorded the request still held, so that a hang sees every release made after the request
+// was seen arriving; returns with it released.
+void KintoneSimulator::Impl::answer(const httplib::Request& request, const RecordedRequest& recorded,
+                                    const std::optional<Fault>& fault, std::chrono::steady_clock::time_point arrived,
+                                    std::unique_lock<std::mutex>& lock, httplib::Response& response) {
+    if (fault) {
         switch (fault->kind) {
         case Fault::Kind::Answer:
             lock.unlock();
@@ -584,6 +608,7 @@ void KintoneSimulator::Impl::serve(const httplib::Request& request, httplib::Res
         case Fault::Kind::Hang: {
             const auto releases = m_hangReleases;
             m_changed.wait(lock, [&] { return m_stopping || m_hangReleases != releases; });
+            lock.unlock();
             HttpsServer::cutConnection();
             return;
         }

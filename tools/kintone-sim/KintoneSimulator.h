@@ -44,6 +44,10 @@ struct Fault {
     std::string body;
     std::string contentType = "application/json";
     std::chrono::milliseconds delay{0};
+    // Whatever the kind, the request first waits until one whose query contains this has been handled (since the
+    // requests were last cleared), so that that answer overtakes its own; with Delay and no delay: the real answer,
+    // late. Empty: no wait.
+    std::string after{};
 };
 
 struct FaultRule {

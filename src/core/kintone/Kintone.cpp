@@ -6,9 +6,9 @@
 #include "kintone/ErrorTexts.h"
 #include "kintone/Session.h"
 #include "kintone/Transport.h"
+#include "kintone/UserPages.h"
 
 #include <algorithm>
-#include <climits>
 #include <optional>
 
 namespace stampo {
@@ -118,11 +118,6 @@ Json* member(Json& answer, const char* name, Json::value_t kind) {
         return nullptr;
     const auto it = answer.find(name);
     return it != answer.end() && it->type() == kind ? &*it : nullptr;
-}
-
-void appendAll(Json& list, Json& page) {
-    for (Json& item : page)
-        list.push_back(std::move(item));
 }
 
 } // namespace
@@ -271,40 +266,35 @@ void Kintone::getFormFields(const Connection& connection, Success success, Failu
 void Kintone::getUsers(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
                        const ProxySettings& proxy, Failure failure, std::shared_ptr<Json> users,
                        Success success) const {
-    getUsersPage(offset, usersPrefix, pageSize, authCode, makeSession(proxy), ignoringCause(std::move(failure)),
-                 std::move(users), std::move(success));
-}
-
-void Kintone::getUsersPage(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
-                           std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> users,
-                           Success success) const {
+    const FailureWithCause fail = ignoringCause(std::move(failure));
     if (!isServiceAddress(usersPrefix, std::string(usersPath) + "?offset="))
-        return reject(ErrorTexts::invalidSubdomain(), FailureCause::NotSent, failure);
+        return reject(ErrorTexts::invalidSubdomain(), FailureCause::NotSent, fail);
     if (!Connection::isHeaderSafe(authCode))
-        return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
+        return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, fail);
     if (!users)
         users = std::make_shared<Json>(Json::array());
-    const std::string url = usersPrefix + std::to_string(offset) + "&size=" + std::to_string(pageSize);
-    send(
-        session, readRequest(url, authCode),
-        [client = *this, offset, usersPrefix, pageSize, authCode, session, failure, users, success](Json& answer) {
-            Json* page = member(answer, "users", Json::value_t::array);
-            if (!page || !users->is_array())
-                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
-            const auto count = page->size();
-            appendAll(*users, *page);
-            // A full page means there may be more; a server that keeps sending full pages cannot run the
-            // offset past what an int holds.
-            if (pageSize > 0 && count == static_cast<std::size_t>(pageSize)) {
-                if (offset > INT_MAX - pageSize)
-                    return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
-                return client.getUsersPage(offset + pageSize, usersPrefix, pageSize, authCode, session->handOver(),
-                                           failure, users, success);
-            }
-            if (success)
-                success(*users);
-        },
-        failure);
+    if (!users->is_array())
+        return reject(ErrorTexts::unexpectedAnswer(), FailureCause::NotSent, fail);
+    const UserPages::Fetch fetch = [usersPrefix, pageSize, authCode](Session& lane, int pageOffset,
+                                                                     UserPages::Done done) {
+        const std::string url = usersPrefix + std::to_string(pageOffset) + "&size=" + std::to_string(pageSize);
+        return lane.start(readRequest(url, authCode), [done = std::move(done)](const HttpResponse& r) {
+            Answer answer = interpret(r);
+            if (answer.problem)
+                return done({.problem = *answer.problem, .cause = causeOf(r)});
+            Json* page = member(answer.json, "users", Json::value_t::array);
+            if (!page)
+                return done({.problem = ErrorTexts::unexpectedAnswer(), .cause = FailureCause::Refused});
+            done({.users = std::move(*page)});
+        });
+    };
+    auto pages = std::make_shared<UserPages>(
+        UserPages::Reader{offset, pageSize, usersLookAhead, fetch,
+                          [client = *this, proxy] { return client.makeSession(proxy); }},
+        std::move(users), std::move(success), [client = *this, fail](const std::string& message, FailureCause cause) {
+            client.reject(message, cause, fail);
+        });
+    pages->start();
 }
 
 void Kintone::getRecords(const Connection& connection, const std::string& query, const std::string& order,

@@ -20,8 +20,8 @@ class MainQueue;
 class Session;
 class Transport;
 
-// The client of kintone's REST interface. Every operation returns at once; its request runs on a worker
-// thread of its own, and exactly one of the two continuations is called, on that thread. Failures are shown
+// The client of kintone's REST interface. Every operation returns at once; its requests run on worker threads of
+// their own, and exactly one of the two continuations is called, on one of those threads. Failures are shown
 // to the user by the client itself (an alert queued on the main queue) before failure is called.
 // The client keeps no state between requests: connection data is passed to every operation anew.
 class Kintone final {
@@ -68,9 +68,14 @@ public:
     // Success receives the connection's app's "properties" object, unchanged.
     void getFormFields(const Connection& connection, Success success, Failure failure) const;
 
-    // Reads all users page by page from `offset` on, appending to `users`; success receives the whole list.
+    // Reads all users page by page from `offset` on, appending to `users`; success receives the whole list. While
+    // pages come back full, up to usersLookAhead pages are asked for ahead, each on a connection of its own.
     void getUsers(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
                   const ProxySettings& proxy, Failure failure, std::shared_ptr<Json> users, Success success) const;
+
+    // Users pages in flight at most, each on a connection of its own: a long list takes about a quarter of the round
+    // trips of reading one page after another.
+    static constexpr int usersLookAhead = 4;
 
     // Reads all records of the connection's app matching `query` (ordered by `order`, or "$id asc") through a cursor.
     void getRecords(const Connection& connection, const std::string& query, const std::string& order, Success success,
@@ -103,9 +108,6 @@ private:
     bool refuses(const Connection& connection, bool appIdInAddress, const FailureWithCause& failure) const;
     void sendBody(const std::string& method, const Connection& connection, const std::string& path,
                   const std::shared_ptr<Session>& session, const Json& body, Step step, FailureWithCause failure) const;
-    void getUsersPage(int offset, const std::string& usersPrefix, int pageSize, const std::string& authCode,
-                      std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> users,
-                      Success success) const;
     void readCursorPages(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
                          std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> records,
                          Success success) const;

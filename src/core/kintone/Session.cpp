@@ -19,13 +19,6 @@ bool Session::start(HttpRequest request, Completion completion) {
     return m_running;
 }
 
-std::shared_ptr<Session> Session::handOver() {
-    auto next = std::make_shared<Session>(m_proxy, m_transport);
-    std::lock_guard lock(m_mutex);
-    next->m_handle = std::move(m_handle);
-    return next;
-}
-
 CURL* Session::connection() {
     std::lock_guard lock(m_mutex);
     if (!m_handle) {

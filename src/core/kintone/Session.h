@@ -25,10 +25,6 @@ public:
     // never called. Otherwise it is called exactly once, on the session's thread.
     bool start(HttpRequest request, Completion completion);
 
-    // A new session with the same proxy that takes over this session's connection. Call it between
-    // requests (from a completion, say), so that a chain of sessions keeps one connection.
-    std::shared_ptr<Session> handOver();
-
 private:
     struct Task {
         HttpRequest request;
