@@ -99,6 +99,15 @@ Json expectedUsers(std::string_view answers) {
     }
 }
 
+// Why an update that got `answer` failed: no answer, "not now" (kintone busy or a gateway between), or refused.
+Kintone::FailureCause expectedCause(const stampo::HttpResponse& answer) {
+    if (answer.curlCode != 0)
+        return Kintone::FailureCause::NoAnswer;
+    const int status = answer.status;
+    const bool notNow = status == 429 || status == 502 || status == 503 || status == 504;
+    return notNow ? Kintone::FailureCause::Unavailable : Kintone::FailureCause::Refused;
+}
+
 class ScriptedTransport final : public stampo::Transport {
 public:
     ScriptedTransport()
@@ -109,8 +118,8 @@ public:
         constexpr std::string_view usersPage = "users.json?offset=";
         const auto at = request.url.find(usersPage);
         if (at == std::string::npos) {
-            unanswered = answers.empty();
-            return nextAnswer(answers);
+            lastAnswer = nextAnswer(answers);
+            return lastAnswer;
         }
         std::size_t page = 0;
         std::from_chars(request.url.data() + at + usersPage.size(), request.url.data() + request.url.size(), page);
@@ -122,7 +131,8 @@ public:
     }
 
     mutable std::string_view answers;
-    mutable bool unanswered = false;
+    // The answer to the last request other than a users page.
+    mutable stampo::HttpResponse lastAnswer;
 
 private:
     static stampo::TransportOptions deferredThreads() {
@@ -149,6 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view answers =
         firstLineEnd == std::string_view::npos ? std::string_view() : input.substr(firstLineEnd + 1);
     transport->answers = answers;
+    transport->lastAnswer = {};
     alert->shown = 0;
 
     int successes = 0, failures = 0;
@@ -183,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (successes == 1)
         require(kind <= 2 ? result.is_object() : result.is_array());
     if (kind == 1 && failures == 1)
-        require(cause == (transport->unanswered ? Kintone::FailureCause::NoAnswer : Kintone::FailureCause::Refused));
+        require(cause == expectedCause(transport->lastAnswer));
     // Pages are judged before they are built: the verdict must be the built form's.
     if (const auto expected = kind == 4 ? cursorRecords(answers) : std::nullopt)
         require(expected->is_null() ? failures == 1 : successes == 1 && result == *expected);
