@@ -223,12 +223,14 @@ class Run:
         if not self.window_manager:
             return
         if title:
-            window = self.xdotool("search", "--name", f"^{title}$").split()[0]
+            # Shown on the accessibility bus a moment before its X window has its name.
+            window = self.until(f"the X window {title}", lambda: next(iter(self.xdotool(
+                "search", "--name", f"^{title}$").split()), None))
             if "MAXIMIZE" in self.xprop("-id", window, "_NET_WM_ALLOWED_ACTIONS"):
                 raise Failed(f"the window {title} can be maximised")
             return
         x, y, width, height = self.call(box, "org.a11y.atspi.Component", "GetExtents", "u", 0)
-        top = self.windows_top_down()[0]
+        top = self.until("stampo's managed windows", lambda: next(iter(self.windows_top_down()), None))
         at = self.shell("getwindowgeometry", top)
         inside = lambda px, py: int(at["X"]) <= px < int(at["X"]) + int(at["WIDTH"]) and \
             int(at["Y"]) <= py < int(at["Y"]) + int(at["HEIGHT"])
