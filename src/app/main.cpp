@@ -17,7 +17,6 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QFont>
-#include <QTimer>
 
 #include <chrono>
 #include <csignal>
@@ -66,7 +65,6 @@ int main(int argc, char** argv) {
     const auto mainQueue = std::make_shared<stampo::QtMainQueue>();
     const auto alert = std::make_shared<stampo::MessageBoxAlert>();
     stampo::Notifications notifications;
-    // The keyring is read in the background while the tray icon is made; the first read of a credential waits for it.
     const auto file = std::make_shared<stampo::QSettingsStore>(settingsFile);
     const auto store = std::make_shared<stampo::KeyringSettingsStore>(
         file, std::make_unique<stampo::Keyring>(file->fileName().toStdString()),
@@ -82,10 +80,14 @@ int main(int argc, char** argv) {
             return QCoreApplication::quit();
         delegate.sessionEnds([] { QCoreApplication::quit(); }, stampo::PowerEvents::defaultMaxDelay);
     });
-    // From inside the event loop, so that a signal arriving while the first alert is up still ends the run.
-    QTimer::singleShot(0, &delegate, [&delegate, &instance] {
-        delegate.applicationDidFinishLaunching();
-        QObject::connect(&instance, &stampo::SingleInstance::knocked, &delegate, &stampo::AppDelegate::reopen);
+    // The tray and the windows read the credentials, so they come once the keyring has answered, which may wait for the
+    // user to unlock it; the event loop runs meanwhile. From inside the event loop, so that a signal arriving while
+    // the first alert is up still ends the run.
+    store->whenLoaded([mainQueue, &delegate, &instance] {
+        mainQueue->async([&delegate, &instance] {
+            delegate.applicationDidFinishLaunching();
+            QObject::connect(&instance, &stampo::SingleInstance::knocked, &delegate, &stampo::AppDelegate::reopen);
+        });
     });
     const int status = QApplication::exec();
 

@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 namespace stampo {
 
@@ -154,6 +155,17 @@ struct KeyringSettingsStore::State {
     // What the keyring holds for the file, and what of it the store still has to change.
     void load() {
         const std::optional<std::map<std::string, std::string>> found = keyring ? keyring->readAll() : std::nullopt;
+        apply(found);
+        std::vector<std::function<void()>> callbacks;
+        {
+            const std::lock_guard lock{mutex};
+            callbacks.swap(onLoaded);
+        }
+        for (const auto& callback : callbacks)
+            callback();
+    }
+
+    void apply(const std::optional<std::map<std::string, std::string>>& found) {
         const std::lock_guard lock{mutex};
         loaded = true;
         changed.notify_all();
@@ -203,6 +215,8 @@ struct KeyringSettingsStore::State {
     std::deque<std::string> queue;
     // The keyring's items have been read, or could not be.
     bool loaded = false;
+    // Waiting for `loaded`.
+    std::vector<std::function<void()>> onLoaded;
     bool usable = true;
     bool busy = false;
     bool stopping = false;
@@ -258,6 +272,15 @@ void KeyringSettingsStore::removeObjectForKey(const std::string& key) {
         m_state->enqueue(key);
     }
     m_state->file->removeObjectForKey(key);
+}
+
+void KeyringSettingsStore::whenLoaded(std::function<void()> loaded) {
+    {
+        const std::lock_guard lock{m_state->mutex};
+        if (!m_state->loaded)
+            return m_state->onLoaded.push_back(std::move(loaded));
+    }
+    loaded();
 }
 
 bool KeyringSettingsStore::waitIdle(std::chrono::milliseconds timeout) const {

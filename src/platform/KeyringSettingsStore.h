@@ -23,8 +23,8 @@ public:
     // The file key listing the credentials the keyring holds instead of the file.
     static constexpr const char* keyringKeysKey = "keyringKeys";
 
-    // Reads the file's credentials from `keyring` in the background: a credential's first read waits for that one
-    // round trip, nothing else does. A missing or failing keyring leaves them in `file`.
+    // Reads the file's credentials from `keyring` in the background, which may take the user's unlocking it; a read of
+    // a credential waits for that, nothing else does. A missing or failing keyring leaves them in `file`.
     KeyringSettingsStore(std::shared_ptr<SettingsStore> file, std::unique_ptr<Keyring> keyring, Notice notice);
     // Waits a moment for changes still on their way to the keyring; those that do not make it stay in the file.
     ~KeyringSettingsStore() override;
@@ -35,6 +35,10 @@ public:
     std::optional<std::string> stringForKey(const std::string& key) const override;
     void setObjectForKey(const std::string& value, const std::string& key) override;
     void removeObjectForKey(const std::string& key) override;
+
+    // Runs `loaded` once the keyring's items have been read, or could not be: at once on this thread when they have,
+    // else on the store's own thread. From then on no read waits.
+    void whenLoaded(std::function<void()> loaded);
 
     // Waits until every change so far has reached the keyring or failed to; false when `timeout` passed first.
     bool waitIdle(std::chrono::milliseconds timeout) const;

@@ -161,7 +161,8 @@ class Run:
                          stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = read_line(bus.stdout, "the session bus address")
         if self.keyring:
-            self.processes.append(keyring_session.start_keyring(self.env, start_new_session=True))
+            self.keyring_daemon = keyring_session.start_keyring(self.env, start_new_session=True)
+            self.processes.append(self.keyring_daemon)
         self.session = dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
         # Asking for the accessibility bus starts it (at-spi-bus-launcher) on this display.
         self.a11y = dbus.bus.BusConnection(str(self.until("the accessibility bus", lambda: self.session.call_blocking(
@@ -413,7 +414,30 @@ class Run:
             raise Failed(f"stampo ended with status {self.stampo.returncode}")
 
 
+def keyring_stalls(run, stampo):
+    """A keyring that does not answer at start (its unlock prompt left open) holds back the tray and the windows, not
+    the process: a signal still ends it."""
+    run.step = "a keyring that does not answer"
+    monitor = run.start(["dbus-monitor", "--session", "destination='org.freedesktop.secrets'"], "monitor.log",
+                        stdout=subprocess.PIPE, bufsize=0)  # unbuffered: select() sees every line
+    read_line(monitor.stdout, "dbus-monitor listening")
+    os.kill(run.keyring_daemon.pid, signal.SIGSTOP)
+    try:
+        stalled = run.start([stampo], "stampo.log")
+        while "method call" not in read_line(monitor.stdout, "stampo's call to the keyring"):
+            pass
+        stalled.send_signal(signal.SIGTERM)
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            stalled.wait(WAIT)
+        if stalled.returncode != 0:
+            raise Failed(f"stampo did not end on SIGTERM while the keyring stalled: status {stalled.returncode}")
+    finally:
+        os.kill(run.keyring_daemon.pid, signal.SIGCONT)
+
+
 def scenario(run, stampo):
+    if run.keyring:
+        keyring_stalls(run, stampo)
     run.step = "first launch"
     if run.tray == "sni-before":
         run.start_tray()
