@@ -102,13 +102,20 @@ AppDelegate::AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone,
 
 AppDelegate::~AppDelegate() = default;
 
+void AppDelegate::showTray() {
+    if (!m_trayIcon)
+        buildMenu();
+}
+
 void AppDelegate::applicationDidFinishLaunching() {
-    buildMenu();
+    showTray();
     m_attendWindow = std::make_unique<FormWindow>(
         new AttendView(m_store, m_kintone, m_mainQueue, m_alert, m_notifications), "勤務開始", false);
     m_settingWindow = std::make_unique<FormWindow>(
         new SettingView(m_store, m_kintone, m_mainQueue, m_alert, m_notifications), "Kintone設定", false);
     SettingsKeys::seed(*m_store);
+    m_launched = true;
+    showState();
     if (!isConfigured()) {
         m_alert->show(unconfiguredMessage);
         m_settingWindow->present();
@@ -178,10 +185,12 @@ void AppDelegate::showState() {
 }
 
 void AppDelegate::showStateInTray() {
-    // While a work start or work end is on its way, neither can be asked again: it would be sent twice.
+    // Nothing can be asked before the windows exist; while a work start or work end is on its way, neither can be
+    // asked again: it would be sent twice.
     const bool sending = m_attendance->isSending();
-    for (QAction* command : m_menu->actions().first(2))
-        command->setEnabled(!sending);
+    const QList<QAction*> commands = m_menu->actions();
+    for (qsizetype i = 0; i < commands.size(); ++i)
+        commands[i]->setEnabled(m_launched && !(sending && i < 2));
     const bool onDuty = !m_attendance->recordno().empty();
     QString tip = QString::fromUtf8(applicationName);
     if (sending) {
@@ -225,7 +234,7 @@ void AppDelegate::sessionEnds(std::function<void()> ended, std::chrono::millisec
 }
 
 void AppDelegate::workstart() {
-    if (m_attendance->isSending() || !requireConfigured())
+    if (!m_launched || m_attendance->isSending() || !requireConfigured())
         return;
     if (!m_attendance->recordno().empty())
         return m_alert->show(onDutyMessage);
@@ -233,7 +242,7 @@ void AppDelegate::workstart() {
 }
 
 void AppDelegate::workend() {
-    if (m_attendance->isSending() || !requireConfigured())
+    if (!m_launched || m_attendance->isSending() || !requireConfigured())
         return;
     if (m_attendance->recordno().empty())
         return m_alert->show(offDutyMessage);
@@ -242,7 +251,8 @@ void AppDelegate::workend() {
 }
 
 void AppDelegate::setting() {
-    m_settingWindow->present();
+    if (m_launched)
+        m_settingWindow->present();
 }
 
 void AppDelegate::reopen() {

@@ -37,7 +37,11 @@ public:
                 QDBusConnection systemBus, QDBusConnection sessionBus, QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // Builds the menu and the windows, seeds the store, shows the first window and starts observing.
+    // The tray icon and its menu, whose commands wait for applicationDidFinishLaunching: the tray shows while the
+    // settings are still being read.
+    void showTray();
+    // Builds the windows (and the tray, if not shown yet), seeds the store, shows the first window and starts
+    // observing; the menu's commands work from now on.
     void applicationDidFinishLaunching();
 
     // The menu commands; main thread only.
@@ -89,6 +93,7 @@ private:
     std::unique_ptr<PowerEvents> m_powerEvents;
     // Whether the icon shown is the on-duty one; none before the first is drawn.
     std::optional<bool> m_iconOnDuty;
+    bool m_launched = false;
 };
 
 } // namespace stampo

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QFont>
+#include <QTimer>
 
 #include <chrono>
 #include <csignal>
@@ -80,9 +81,10 @@ int main(int argc, char** argv) {
             return QCoreApplication::quit();
         delegate.sessionEnds([] { QCoreApplication::quit(); }, stampo::PowerEvents::defaultMaxDelay);
     });
-    // The tray and the windows read the credentials, so they come once the keyring has answered, which may wait for the
-    // user to unlock it; the event loop runs meanwhile. From inside the event loop, so that a signal arriving while
-    // the first alert is up still ends the run.
+    // The windows read the credentials, so they come once the keyring has answered, which may wait for the user to
+    // unlock it; the tray shows at once and the event loop runs meanwhile. From inside the event loop, so that a
+    // signal arriving while the first alert is up still ends the run.
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.showTray(); });
     store->whenLoaded([mainQueue, &delegate, &instance] {
         mainQueue->async([&delegate, &instance] {
             delegate.applicationDidFinishLaunching();

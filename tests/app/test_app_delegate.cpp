@@ -122,6 +122,25 @@ TEST_F(AppDelegateTest, TrayMenuHoldsTheThreeCommandsAndOpensOnALeftClick) {
     app->delegate.menu()->hide();
 }
 
+// While the keyring is still being read the tray is up, but no command may run: the windows do not exist yet.
+TEST_F(AppDelegateTest, TheTrayShowsBeforeTheLaunchWithItsCommandsWaiting) {
+    App app(transportOptions(), QDBusConnection("no system bus"), QDBusConnection("no session bus"));
+    configure(*app.store, authCode);
+    app.delegate.showTray();
+    ASSERT_NE(app.delegate.trayIcon(), nullptr);
+    const QList<QAction*> commands = app.delegate.menu()->actions();
+    for (const QAction* command : commands)
+        EXPECT_FALSE(command->isEnabled()) << command->text().toStdString();
+    app.delegate.workstart();
+    app.delegate.workend();
+    app.delegate.setting();
+    EXPECT_TRUE(app.alert->messages.empty());
+    app.delegate.applicationDidFinishLaunching();
+    for (const QAction* command : commands)
+        EXPECT_TRUE(command->isEnabled()) << command->text().toStdString();
+    EXPECT_TRUE(waitSettled(workers));
+}
+
 TEST_F(AppDelegateTest, CommandsBringUpTheirWindowEndTheWorkingDayOrRefuseWithTheirAlert) {
     using Action = std::function<void(App&)>;
     const auto entry = [](int index) -> Action {
