@@ -12,9 +12,9 @@
 #include "widgets/FormWindow.h"
 #include "widgets/Notifications.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
-#include <QEventLoop>
-#include <QGuiApplication>
+#include <QEvent>
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
@@ -22,7 +22,8 @@
 #include <QPen>
 #include <QPixmap>
 #include <QPointer>
-#include <QTimer>
+
+#include <pthread.h>
 
 namespace stampo {
 
@@ -98,6 +99,7 @@ AppDelegate::AppDelegate(std::shared_ptr<SettingsStore> store, Kintone kintone,
                 self->showState();
         });
     });
+    qApp->installEventFilter(this);
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -125,8 +127,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     observe();
     // Before the machine sleeps or powers off, the open working day ends; on waking the employee window offers the
     // next work start.
-    m_powerEvents =
-        std::make_unique<PowerEvents>(m_systemBus, [attendance = m_attendance] { attendance->endWork(false); });
+    m_powerEvents = std::make_unique<PowerEvents>(
+        m_systemBus,
+        [attendance = m_attendance](std::chrono::steady_clock::time_point deadline) {
+            attendance->endBySelf(Attendance::Ending::Suspend, deadline);
+        },
+        [kintone = m_kintone](std::function<void()> work) { return kintone.startThread(std::move(work)); });
     connect(m_powerEvents.get(), &PowerEvents::didWake, this, [this] { m_attendWindow->present(); });
 }
 
@@ -151,20 +157,15 @@ void AppDelegate::observe() {
     connect(
         m_notifications, &Notifications::didStampoSetting, this, [this] { m_attendWindow->present(); },
         Qt::DirectConnection);
-    // Logging out: the session manager asks before it ends the session, and waits for the answer, so the working day
-    // ends while the desktop and the network are still there. Qt registers with the session's manager by itself.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] {
-        const auto wait = std::make_shared<QEventLoop>();
-        const auto done = std::make_shared<bool>(false);
-        sessionEnds(
-            [wait, done] {
-                *done = true;
-                wait->quit();
-            },
-            PowerEvents::defaultMaxDelay);
-        if (!*done)
-            wait->exec();
-    });
+}
+
+// Qt turns the session manager's Die into a quit request, which would end the event loop at once. The application
+// itself never asks (it ends its loop with exit()), so every quit request is the session's end.
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != qApp || event->type() != QEvent::Quit)
+        return false;
+    emit quitRequested();
+    return true;
 }
 
 bool AppDelegate::isConfigured() const {
@@ -209,28 +210,29 @@ void AppDelegate::showStateInTray() {
     }
 }
 
+std::chrono::steady_clock::time_point AppDelegate::sessionDeadline(std::chrono::milliseconds limit) {
+    std::call_once(m_sessionEnding, [this, limit] { m_sessionDeadline = std::chrono::steady_clock::now() + limit; });
+    return m_sessionDeadline;
+}
+
 void AppDelegate::sessionEnds(std::function<void()> ended, std::chrono::milliseconds limit) {
-    // A work end on its way (the user's, or sleep's) is not sent again; a work start on its way opens no day yet.
-    if (!m_attendance->isSending() && !m_attendance->recordno().empty())
-        m_attendance->endWorkInBackground(false);
-    const auto once = std::make_shared<std::function<void()>>(std::move(ended));
-    const auto finish = [once] {
-        if (const auto run = std::exchange(*once, nullptr))
-            run();
+    const auto deadline = sessionDeadline(limit);
+    // The main thread stays free meanwhile: the session manager and the tray may still talk to it.
+    const auto end = [attendance = m_attendance, queue = m_mainQueue, deadline, ended = std::move(ended)] {
+        attendance->endBySelf(Attendance::Ending::Session, deadline);
+        queue->async(ended);
     };
-    if (!m_attendance->isSending())
-        return finish();
-    // Its connections go with it once the wait is over.
-    auto* const waiting = new QObject(this);
-    const auto stop = [waiting, finish] {
-        waiting->deleteLater();
-        finish();
-    };
-    connect(this, &AppDelegate::stateShown, waiting, [this, stop] {
-        if (!m_attendance->isSending())
-            stop();
+    const bool started = m_kintone.startThread([end] {
+        // So that one can see the session's end under way (ps -L, /proc/PID/task).
+        pthread_setname_np(pthread_self(), "stampo-ending");
+        end();
     });
-    QTimer::singleShot(limit, waiting, stop);
+    if (!started)
+        end();
+}
+
+bool AppDelegate::sessionEndsNow(std::chrono::milliseconds limit) {
+    return m_attendance->endBySelf(Attendance::Ending::Session, sessionDeadline(limit));
 }
 
 void AppDelegate::workstart() {

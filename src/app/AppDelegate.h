@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class QMenu;
@@ -50,10 +51,15 @@ public:
     void setting();
     // The user launched the application again while it runs: offer what is useful now.
     void reopen();
-    // The desktop session ends (logout, or a signal that ends the run): the open working day ends as before a
-    // power-off, unless a work end is on its way already. `ended` runs on the main thread once nothing is on its way
-    // to kintone any more, or after `limit`.
+    // The desktop session ends (the session manager's Die, or a signal that ends the run): the open working day ends
+    // by itself, once, and so does the day of a work start on its way. `ended` runs on the main thread once nothing
+    // is on its way to kintone any more, or after `limit`. Every way the session ends shares the limit the first one
+    // set.
     void sessionEnds(std::function<void()> ended, std::chrono::milliseconds limit);
+    // The same, for a process that is ending whether or not the event loop runs (its display gone): blocks the calling
+    // thread, whichever it is, and needs neither the main thread nor the display. True when nothing is left on its
+    // way.
+    bool sessionEndsNow(std::chrono::milliseconds limit);
 
     // Null until launched.
     TrayIcon* trayIcon() const { return m_trayIcon.get(); }
@@ -66,6 +72,12 @@ public:
 signals:
     // The tray shows the working day as it is now.
     void stateShown();
+    // The application was asked to quit from outside: the session manager's Die, after a logout's save. A save
+    // alone (a checkpoint, a logout another program cancels) asks nothing.
+    void quitRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenu();
@@ -77,6 +89,8 @@ private:
     bool isConfigured() const;
     // False, after the alert, when not configured.
     bool requireConfigured() const;
+    // When the session's end gives up waiting for kintone: fixed by the first way it ends.
+    std::chrono::steady_clock::time_point sessionDeadline(std::chrono::milliseconds limit);
 
     const std::shared_ptr<SettingsStore> m_store;
     const Kintone m_kintone;
@@ -94,6 +108,8 @@ private:
     // Whether the icon shown is the on-duty one; none before the first is drawn.
     std::optional<bool> m_iconOnDuty;
     bool m_launched = false;
+    std::once_flag m_sessionEnding;
+    std::chrono::steady_clock::time_point m_sessionDeadline;
 };
 
 } // namespace stampo

@@ -1,7 +1,5 @@
 #include "PowerEvents.h"
 
-#include "kintone/TransportOptions.h"
-
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -57,9 +55,11 @@ private:
     FileDescriptor m_lock;
 };
 
-PowerEvents::PowerEvents(QDBusConnection bus, Handler handler, std::chrono::milliseconds maxDelay, QObject* parent)
+PowerEvents::PowerEvents(QDBusConnection bus, Handler handler, TransportOptions::ThreadStarter startThread,
+                         std::chrono::milliseconds maxDelay, QObject* parent)
     : QObject(parent)
     , m_bus(bus)
+    , m_startThread(std::move(startThread))
     , m_maxDelay(maxDelay)
     , m_shared(std::make_shared<Shared>(std::move(handler))) {
     if (!bus.isConnected())
@@ -125,19 +125,19 @@ void PowerEvents::beforeSuspend() {
     // Moving leaves no lock held here; wake takes a new one.
     const auto hold = std::make_shared<Hold>(std::move(m_lock));
     QTimer::singleShot(m_maxDelay, Qt::PreciseTimer, this, [hold] { hold->release(); });
+    const auto deadline = std::chrono::steady_clock::now() + m_maxDelay;
     ++m_shared->running;
-    const bool started = TransportOptions::startDetachedThread([shared = m_shared, hold] {
+    const auto handle = [shared = m_shared, hold, deadline] {
         {
             std::lock_guard serial(shared->serial);
-            shared->handler();
+            shared->handler(deadline);
         }
         hold->release();
         --shared->running;
-    });
-    if (!started) {
-        hold->release();
-        --m_shared->running;
-    }
+    };
+    // Without a thread the handler runs here: the machine may as well wait for it, within its deadline.
+    if (!m_startThread(handle))
+        handle();
 }
 
 void PowerEvents::resumed() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kintone/TransportOptions.h"
 #include "util/FileDescriptor.h"
 
 #include <QDBusConnection>
@@ -18,15 +19,16 @@ namespace stampo {
 class PowerEvents final : public QObject {
     Q_OBJECT
 public:
-    using Handler = std::function<void()>;
+    // Receives the instant the lock goes at the latest.
+    using Handler = std::function<void(std::chrono::steady_clock::time_point deadline)>;
 
     // logind waits for delay locks up to InhibitDelayMaxSec, 5 s unless configured: release a little earlier.
     static constexpr std::chrono::milliseconds defaultMaxDelay{4000};
 
-    // `handler` runs on a worker thread and may block; the lock is released when it returns or after `maxDelay`,
-    // whichever comes first.
-    PowerEvents(QDBusConnection bus, Handler handler, std::chrono::milliseconds maxDelay = defaultMaxDelay,
-                QObject* parent = nullptr);
+    // `handler` runs on a worker thread that `startThread` starts, and may block; the lock is released when it
+    // returns or after `maxDelay`, whichever comes first.
+    PowerEvents(QDBusConnection bus, Handler handler, TransportOptions::ThreadStarter startThread,
+                std::chrono::milliseconds maxDelay = defaultMaxDelay, QObject* parent = nullptr);
     ~PowerEvents() override;
 
     bool holdsLock() const { return m_lock.get() >= 0; }
@@ -51,6 +53,7 @@ private:
     void resumed();
 
     const QDBusConnection m_bus;
+    const TransportOptions::ThreadStarter m_startThread;
     const std::chrono::milliseconds m_maxDelay;
     const std::shared_ptr<Shared> m_shared;
     FileDescriptor m_lock{-1};

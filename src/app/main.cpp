@@ -7,6 +7,7 @@
 #include "QSettingsStore.h"
 #include "QtMainQueue.h"
 #include "SingleInstance.h"
+#include "SuddenEnd.h"
 #include "UnixSignals.h"
 #include "kintone/Kintone.h"
 #include "kintone/WorkerThreads.h"
@@ -73,14 +74,20 @@ int main(int argc, char** argv) {
     stampo::AppDelegate delegate(store, stampo::Kintone(mainQueue, alert, transport),
                                  std::make_shared<stampo::HostReachability>(), mainQueue, alert, &notifications,
                                  QDBusConnection::systemBus(), QDBusConnection::sessionBus());
-    // Logging out, a terminal's Ctrl-C and `kill` end the open working day as a power-off does, then the run, through
-    // the event loop; a second signal does not wait for kintone.
+    // The end of the session ends the open working day, and then the run: logging out (the session manager's Die),
+    // a terminal's Ctrl-C and `kill` through the event loop, with up to a few seconds for kintone; a second request
+    // does not wait. The run ends with exit(), never quit(): every quit request comes from outside.
     bool ending = false;
-    QObject::connect(&unixSignals, &stampo::UnixSignals::received, &delegate, [&delegate, &ending] {
+    const auto endSession = [&delegate, &ending] {
         if (std::exchange(ending, true))
-            return QCoreApplication::quit();
-        delegate.sessionEnds([] { QCoreApplication::quit(); }, stampo::PowerEvents::defaultMaxDelay);
-    });
+            return QCoreApplication::exit(0);
+        delegate.sessionEnds([] { QCoreApplication::exit(0); }, stampo::PowerEvents::defaultMaxDelay);
+    };
+    QObject::connect(&unixSignals, &stampo::UnixSignals::received, &delegate, endSession);
+    QObject::connect(&delegate, &stampo::AppDelegate::quitRequested, &delegate, endSession);
+    // The display going away (a session without a session manager ends with its X server; the server or the
+    // compositor may crash) ends the process from inside Qt, where the event loop gets no chance: the day ends there.
+    const stampo::SuddenEnd suddenEnd([&delegate] { delegate.sessionEndsNow(stampo::PowerEvents::defaultMaxDelay); });
     // The windows read the credentials, so they come once the keyring has answered, which may wait for the user to
     // unlock it; the tray shows at once and the event loop runs meanwhile. From inside the event loop, so that a
     // signal arriving while the first alert is up still ends the run.
@@ -92,6 +99,9 @@ int main(int argc, char** argv) {
         });
     });
     const int status = QApplication::exec();
+    // However else the event loop ended, the open working day ends with it.
+    if (!ending)
+        delegate.sessionEndsNow(stampo::PowerEvents::defaultMaxDelay);
 
     // A worker still running would race the process's own teardown (curl and TLS clean-up at exit), so after the
     // grace the process ends without running destructors; the settings file is written through on every change.

@@ -20,6 +20,7 @@
 #include <QSessionManager>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -245,18 +246,16 @@ TEST_F(AppDelegateTest, TrayShowsTheWorkingDayAndStaysUsableWhileKintoneIsSlowSe
     tipBecomes("Stampo — 未送信の勤務終了があります");
 }
 
-// Logging out: the session manager's request (or a signal, in main) ends the open working day as a power-off does,
-// once, and the wait for kintone is bounded.
+// The session's end (a signal, or the session manager's Die, in main) ends the open working day as a power-off does,
+// once, also the day of a work start on its way, and the wait for kintone is bounded.
 TEST_F(AppDelegateTest, TheSessionsEndEndsTheOpenWorkingDayOnceWithinItsLimit) {
-    QSessionManager* const manager = qApp->findChild<QSessionManager*>();
-    ASSERT_TRUE(manager);
-    enum class Before { OffDuty, OnDuty, SleepsEndOnItsWay, UpdateHangs };
-    for (const Before before : {Before::OffDuty, Before::OnDuty, Before::SleepsEndOnItsWay, Before::UpdateHangs}) {
+    enum class Before { OffDuty, OnDuty, SleepsEndOnItsWay, UpdateHangs, StartOnItsWay };
+    for (const Before before :
+         {Before::OffDuty, Before::OnDuty, Before::SleepsEndOnItsWay, Before::UpdateHangs, Before::StartOnItsWay}) {
         SCOPED_TRACE(static_cast<int>(before));
         const auto app = launch(true);
         if (before != Before::OffDuty)
             startWork(*app);
-        const std::string record = app->delegate.attendance().recordno();
         const std::size_t alerts = app->alert->messages.size();
         sim.clearRequests();
         Fault slowAnswer = fault(Fault::Kind::Delay);
@@ -265,28 +264,58 @@ TEST_F(AppDelegateTest, TheSessionsEndEndsTheOpenWorkingDayOnceWithinItsLimit) {
             sim.addFault(on("PUT", recordPath, slowAnswer));
             const_cast<Attendance&>(app->delegate.attendance()).endWorkInBackground(false);
         }
-        if (before == Before::UpdateHangs) {
+        if (before == Before::UpdateHangs)
             sim.addFault(on("PUT", recordPath, fault(Fault::Kind::Hang)));
-            bool ended = false;
-            app->delegate.sessionEnds([&ended] { ended = true; }, 200ms);
-            ASSERT_TRUE(processEventsUntil([&] { return ended; }));
+        if (before == Before::StartOnItsWay) {
+            sim.addFault(on("POST", recordPath, slowAnswer));
+            emit app->notifications.didStampoAttend({{"keepUser", "sato"}});
+            ASSERT_TRUE(sim.waitForRequests(1, deadline));
+        }
+        bool ended = false;
+        app->delegate.sessionEnds([&ended] { ended = true; }, before == Before::UpdateHangs ? 200ms : deadline);
+        ASSERT_TRUE(processEventsUntil([&] { return ended; }));
+        const std::string record = app->delegate.attendance().recordno();
+        if (before == Before::UpdateHangs) {
             EXPECT_EQ(app->store->stringForKey("keepRecordno"), record) << "kept for the next work start";
             sim.releaseHangs();
-        } else {
-            emit qApp->commitDataRequest(*manager);
         }
         ASSERT_TRUE(waitSettled(workers));
-        EXPECT_EQ(sim.requests("PUT", recordPath).size(), before == Before::OffDuty ? 0u : 1u);
-        for (const auto& update : sim.requests("PUT", recordPath))
-            EXPECT_EQ(Json::parse(update.body)["id"], record);
+        const auto updates = sim.requests("PUT", recordPath);
+        ASSERT_EQ(updates.size(), before == Before::OffDuty ? 0u : 1u);
+        if (before != Before::OffDuty)
+            EXPECT_EQ(Json::parse(updates[0].body)["id"], sim.records(1).back()["$id"]["value"]);
         if (before != Before::UpdateHangs) {
             EXPECT_TRUE(app->delegate.attendance().recordno().empty());
             EXPECT_FALSE(app->store->objectForKey("keepRecordno"));
         }
         // A work end of its own accord says nothing of its success; the hung one ends cut off, which the client tells.
-        EXPECT_EQ(app->alert->messages.size(), alerts + (before == Before::UpdateHangs ? 1 : 0));
+        EXPECT_EQ(app->alert->messages.size(),
+                  alerts + (before == Before::UpdateHangs || before == Before::StartOnItsWay ? 1 : 0));
         sim.clearFaults();
     }
+}
+
+// A session save (a checkpoint, or a logout another program cancels) asks for the application's data and ends
+// nothing; the session manager's Die, which Qt turns into a quit request, is told to main and does not end the loop.
+TEST_F(AppDelegateTest, ASessionSaveEndsNothingAndTheManagersQuitRequestIsPassedOn) {
+    QSessionManager* const manager = qApp->findChild<QSessionManager*>();
+    ASSERT_TRUE(manager);
+    const auto app = launch(true);
+    startWork(*app);
+    sim.clearRequests();
+    emit qApp->commitDataRequest(*manager);
+    emit qApp->saveStateRequest(*manager);
+    int requested = 0;
+    QObject::connect(&app->delegate, &AppDelegate::quitRequested, [&requested] { ++requested; });
+    // Qt would close every window and end the loop on it.
+    app->delegate.attendWindow()->present();
+    QEvent quit(QEvent::Quit);
+    EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &quit));
+    EXPECT_EQ(requested, 1);
+    EXPECT_TRUE(app->delegate.attendWindow()->isVisible());
+    ASSERT_TRUE(waitSettled(workers));
+    EXPECT_TRUE(sim.requests("PUT", recordPath).empty());
+    EXPECT_FALSE(app->delegate.attendance().recordno().empty());
 }
 
 TEST_F(AppDelegateTest, AnEmployeeWindowOnScreenLoadsItsListAfreshWheneverItIsShownAgain) {

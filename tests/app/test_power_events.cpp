@@ -1,4 +1,5 @@
 #include "PowerEvents.h"
+#include "kintone/WorkerThreads.h"
 #include "support/LogindMock.h"
 
 #include <QElapsedTimer>
@@ -28,13 +29,15 @@ TEST(PowerEvents, LockIsHeldFromTheStartAndGoesWhenTheHandlerReturnsOrAtTheDeadl
             std::latch entered{1}, open{1};
         };
         const auto gate = std::make_shared<Gate>();
+        // The handler's thread is one the end of the run waits for.
+        WorkerThreads workers;
         auto events = std::make_unique<PowerEvents>(
             bus.connection(),
-            [gate] {
+            [gate](std::chrono::steady_clock::time_point) {
                 gate->entered.count_down();
                 gate->open.wait();
             },
-            maxDelay);
+            workers.starter(), maxDelay);
         ASSERT_TRUE(pollUntil([&] { return events->holdsLock() && logind.inhibitors() == ourLock; }));
         // A process started meanwhile would keep an inherited lock, holding up every sleep as long as it runs.
         ChildProcess child({"/usr/bin/tail", "-f", "/dev/null"});
@@ -43,12 +46,14 @@ TEST(PowerEvents, LockIsHeldFromTheStartAndGoesWhenTheHandlerReturnsOrAtTheDeadl
         elapsed.start();
         ASSERT_TRUE(logind.emitSignal(prepareForSleep, true));
         ASSERT_TRUE(pollUntil([&] { return events->isHandling() && gate->entered.try_wait(); }));
+        EXPECT_FALSE(workers.waitIdle(0ms)) << "the handler runs on a thread nobody waits for";
 
         switch (first) {
         case First::HandlerReturns:
             EXPECT_EQ(logind.inhibitors(), ourLock);
             gate->open.count_down();
             EXPECT_TRUE(pollUntil([&] { return logind.inhibitors().isEmpty() && !events->isHandling(); }));
+            EXPECT_TRUE(workers.waitIdle(deadline));
             break;
         case First::Deadline:
             EXPECT_TRUE(pollUntil([&] { return logind.inhibitors().isEmpty(); }));

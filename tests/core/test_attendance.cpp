@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <fstream>
+#include <latch>
 #include <map>
 #include <thread>
 
@@ -114,35 +116,50 @@ TEST_F(AttendanceTest, NothingToEndOrOfflineSendsNothingAndKeepsThePendingWorkEn
     EXPECT_EQ(alert->messages(), (std::vector<std::string>{sent, sent, "ネットワークに接続していません"}));
 }
 
-// A work end is kept for later only when it is automatic and kintone never took it; sent once, never retried, and
+// An automatic work end is dropped only when kintone itself refused it: its error object with a 4xx status. Whatever
+// else becomes of it (no answer, "not now", a proxy's or a portal's page, an answer that is not kintone's) keeps it
+// for the next work start. One the user asked for is never kept: the alert tells them. Sent once, never retried, and
 // the working day stays open. The client's alert is the only one; the main thread, where it is queued, may send it.
-TEST_F(AttendanceTest, FailedWorkEndIsKeptOnlyWhenAutomaticAndNeverReceived) {
+TEST_F(AttendanceTest, AFailedAutomaticWorkEndIsDroppedOnlyWhenKintoneRefusedIt) {
     std::atomic<bool> threads = true;
     auto options = transportOptions();
     options.startThread = [&threads, start = options.startThread](auto work) { return threads && start(work); };
     const auto day = make(makeClient(options));
-    enum Failure { Cut, Refused, Maintenance, NoThread };
-    // What goes wrong, and whether an automatic work end is then kept; an interactive one never is.
-    for (const auto& [failure, keptIfAutomatic] :
-         {std::pair{Cut, true}, {Refused, false}, {Maintenance, true}, {NoThread, true}})
+    const std::string kintoneError = R"({"code":"GAIA_RE01","id":"x","message":"レコードが見つかりません。"})";
+    const struct {
+        const char* name;
+        std::optional<Fault> fault; // none: no thread can be started
+        bool keptIfAutomatic;
+    } cases[] = {
+        {"connection cut", fault(Fault::Kind::Cut), true},
+        {"kintone refuses (404)", answer(404, kintoneError), false},
+        {"kintone refuses (400)",
+         answer(400, R"({"code":"CB_VA01","id":"x","message":"入力内容が正しくありません。"})"), false},
+        {"kintone under maintenance (503)", answer(503, kintoneError), true},
+        {"kintone fails (500)", answer(500, kintoneError), true},
+        {"a gateway's 404 without kintone's code", answer(404, R"({"message":"Not Found"})"), true},
+        {"a proxy's page", answer(403, "<html><body>Access denied</body></html>", "text/html"), true},
+        {"an empty 200", answer(200, ""), true},
+        {"a 200 that is not an object", answer(200, "[]"), true},
+        {"no thread", std::nullopt, true},
+    };
+    for (const auto& c : cases)
         for (const bool interactive : {false, true}) {
-            SCOPED_TRACE(testing::Message() << failure << (interactive ? " interactive" : " automatic"));
+            SCOPED_TRACE(testing::Message() << c.name << (interactive ? ", interactive" : ", automatic"));
             start("sato", day);
             const auto alerts = alert->messages().size(), puts = sim.requests("PUT", recordPath).size();
             const std::string record = day->recordno();
-            if (failure != NoThread)
-                sim.addFault(
-                    on("PUT", recordPath,
-                       failure == Cut ? fault(Fault::Kind::Cut) : answer(failure == Refused ? 404 : 503, "{}")));
-            threads = failure != NoThread;
+            if (c.fault)
+                sim.addFault(on("PUT", recordPath, *c.fault));
+            threads = c.fault.has_value();
             mainQueue->async([&] { day->endWork(interactive); });
             ASSERT_TRUE(mainQueue->drain()) << "endWork deadlocked on the main thread";
             sim.clearFaults();
             threads = true;
 
-            EXPECT_EQ(pending().has_value(), keptIfAutomatic && !interactive);
+            EXPECT_EQ(pending().has_value(), c.keptIfAutomatic && !interactive);
             EXPECT_EQ(day->recordno(), record);
-            EXPECT_EQ(sim.requests("PUT", recordPath).size() - puts, std::size_t(failure != NoThread));
+            EXPECT_EQ(sim.requests("PUT", recordPath).size() - puts, std::size_t(c.fault.has_value()));
             ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
             EXPECT_EQ(alert->messages().size(), alerts + 1);
             PendingWorkEnds::write(*store, {});
@@ -282,6 +299,115 @@ TEST_F(AttendanceTest, AWorkStartOpensItsDayBeforeSendingWhatWasKept) {
     EXPECT_EQ(Json::parse(updates[0].body)["id"], "901") << "the new day's end was sent as an earlier one";
 }
 
+// Sleep, power-off and the session's end end the open working day by themselves, and also the day of a work start on
+// its way that kintone takes meanwhile: while the machine is about to sleep, or for good once the session ends. The
+// session's end sends it once, however many ways the session ends.
+TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
+    using Ending = Attendance::Ending;
+    const auto soon = [] { return std::chrono::steady_clock::now() + deadline; };
+    const auto ended = [this] {
+        const auto updates = sim.requests("PUT", recordPath);
+        return updates.empty() ? Json() : Json::parse(updates.back().body)["id"];
+    };
+    Fault late = fault(Fault::Kind::Delay);
+    late.delay = 300ms;
+
+    for (const Ending ending : {Ending::Session, Ending::Suspend}) {
+        SCOPED_TRACE(ending == Ending::Session ? "the session ends" : "the machine goes to sleep");
+        const auto day = make(client);
+        sim.clearRequests();
+        sim.addFault({"POST", recordPath, "", 0, 1, late});
+        day->didStampoAttendInBackground(Attendance::UserInfo{{"keepUser", "sato"}});
+        ASSERT_TRUE(sim.waitForRequests(1, deadline));
+        EXPECT_TRUE(day->endBySelf(ending, soon()));
+        ASSERT_EQ(sim.requests("PUT", recordPath).size(), 1u) << "the day the start opened has no end";
+        EXPECT_EQ(ended(), sim.records(1).back()["$id"]["value"]);
+        EXPECT_EQ(day->recordno(), "");
+        EXPECT_EQ(pending(), std::nullopt);
+
+        // After the session's end, a day that opens ends at once; after sleep, the user works on.
+        start("sato", day);
+        ASSERT_TRUE(workers.waitIdle(deadline));
+        EXPECT_EQ(day->recordno().empty(), ending == Ending::Session);
+        EXPECT_EQ(sim.requests("PUT", recordPath).size(), ending == Ending::Session ? 2u : 1u);
+    }
+
+    // The session's end sends the open day's end once: a second way of ending it (the display lost after a signal)
+    // sends nothing more, and keeps the end time the first one kept.
+    const auto day = make(client);
+    start("sato", day);
+    sim.clearRequests();
+    reachability->reachable = false;
+    EXPECT_TRUE(day->endBySelf(Ending::Session, soon()));
+    const auto kept = pending("keepOuttime");
+    ASSERT_TRUE(kept.has_value());
+    now += 600;
+    reachability->reachable = true;
+    EXPECT_TRUE(day->endBySelf(Ending::Session, soon()));
+    EXPECT_EQ(pending("keepOuttime"), kept);
+    EXPECT_TRUE(sim.requests().empty());
+    PendingWorkEnds::write(*store, {});
+    const auto asking = make(client);
+
+    // The user's own work end, cut off while the session ends, is kept: nobody is left to ask again.
+    start("sato", asking);
+    sim.clearRequests();
+    sim.addFault({"PUT", recordPath, "", 0, 1, fault(Fault::Kind::Hang)});
+    asking->endWorkInBackground(true);
+    ASSERT_TRUE(sim.waitForRequests(1, deadline));
+    EXPECT_FALSE(asking->endBySelf(Ending::Session, std::chrono::steady_clock::now() + 50ms));
+    sim.releaseHangs();
+    ASSERT_TRUE(workers.waitIdle(deadline));
+    EXPECT_EQ(pending(), asking->recordno());
+
+    // Before sleep, a start kintone takes only after the wait gave up (the machine asleep meanwhile) opens its day.
+    const auto sleeping = make(client);
+    PendingWorkEnds::write(*store, {});
+    sim.clearRequests();
+    Fault afterWaking = fault(Fault::Kind::Delay);
+    afterWaking.after = "size=";
+    sim.addFault({"POST", recordPath, "", 0, 1, afterWaking});
+    sleeping->didStampoAttendInBackground(Attendance::UserInfo{{"keepUser", "sato"}});
+    ASSERT_TRUE(sim.waitForRequests(1, deadline));
+    EXPECT_FALSE(sleeping->endBySelf(Ending::Suspend, std::chrono::steady_clock::now() + 50ms));
+    Outcome woken;
+    users(client, woken);
+    ASSERT_TRUE(woken.wait() && workers.waitIdle(deadline));
+    EXPECT_FALSE(sleeping->recordno().empty());
+    EXPECT_TRUE(sim.requests("PUT", recordPath).empty());
+}
+
+// A work end is on its way from its first step: a sleep's end still asking whether the network is there is not sent a
+// second time by the session's end.
+TEST_F(AttendanceTest, AWorkEndIsOnItsWayFromItsFirstStep) {
+    struct Gated final : Reachability {
+        bool isReachable() const override {
+            if (gated.exchange(false)) {
+                entered.count_down();
+                open.wait();
+            }
+            return true;
+        }
+        mutable std::atomic<bool> gated{false};
+        mutable std::latch entered{1}, open{1};
+    };
+    const auto gated = std::make_shared<Gated>();
+    const auto day = std::make_shared<Attendance>(store, client, gated, mainQueue, alert);
+    start("sato", day);
+    gated->gated = true;
+    std::thread sleep([&] { day->endWork(false); });
+    gated->entered.wait();
+    EXPECT_TRUE(day->isSending());
+    std::thread session(
+        [&] { day->endBySelf(Attendance::Ending::Session, std::chrono::steady_clock::now() + deadline); });
+    gated->open.count_down();
+    sleep.join();
+    session.join();
+    ASSERT_TRUE(workers.waitIdle(deadline));
+    EXPECT_EQ(sim.requests("PUT", recordPath).size(), 1u);
+    EXPECT_EQ(day->recordno(), "");
+}
+
 TEST_F(AttendanceTest, IncompleteSettingsSendNothing) {
     const std::string incomplete = "Kintone設定が完了していません";
     for (const char* key : {"fieldIn", "fieldUserType", "appID", "proxyPassword"}) {
@@ -303,11 +429,41 @@ TEST_F(AttendanceTest, IncompleteSettingsSendNothing) {
     EXPECT_EQ(pending(), std::nullopt);
     EXPECT_TRUE(sim.requests("PUT", recordPath).empty());
 
-    // An add answer without an id opens no working day.
-    sim.addFault(on("POST", recordPath, answer(200, R"({"revision":"1"})")));
-    start("sato");
-    EXPECT_EQ(alert->messages().back(), "kintoneからの応答の形式が正しくありません");
-    EXPECT_EQ(attendance->recordno(), "");
+    // An add answer without kintone's id, a number in a text, opens no working day: the id goes into the kept work
+    // ends and into every later update.
+    for (const char* body : {R"({"revision":"1"})", R"({"id":7})", R"({"id":""})", R"({"id":"7, 8 2024"})",
+                             R"({"id":"7 x"})", R"({"id":"123456789012345678901"})"}) {
+        sim.clearFaults();
+        sim.addFault(on("POST", recordPath, answer(200, body)));
+        start("sato");
+        EXPECT_EQ(alert->messages().back(), "kintoneからの応答の形式が正しくありません") << body;
+        EXPECT_EQ(attendance->recordno(), "") << body;
+    }
+}
+
+// A list of kept work ends edited by hand loses nothing: without its quotes QSettings reads it as a list, and an entry
+// that cannot be read stays as it stands, unsent, told of once.
+TEST_F(AttendanceTest, AKeptListEditedByHandLosesNothing) {
+    {
+        std::ofstream file(dir.filePath("Stampo.conf").toStdString(), std::ios::app);
+        file << "keepWorkEnds=901 2024-04-30T09:00:00Z, yesterday 5pm, 902 2024-04-30T10:00:00Z\n";
+    }
+    std::vector<std::string> notices;
+    const auto reopened = std::make_shared<QSettingsStore>(dir.filePath("Stampo.conf"));
+    const auto day =
+        std::make_shared<Attendance>(reopened, client, reachability, mainQueue, alert, &std::chrono::system_clock::now,
+                                     [&notices](const std::string& notice) { notices.push_back(notice); });
+    EXPECT_TRUE(day->hasPendingWorkEnd());
+    start("sato", day);
+    ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
+    std::vector<std::string> sent;
+    for (const auto& update : sim.requests("PUT", recordPath))
+        sent.push_back(Json::parse(update.body)["id"]);
+    EXPECT_EQ(sent, (std::vector<std::string>{"901", "902"}));
+    EXPECT_EQ(reopened->objectForKey("keepWorkEnds"), "yesterday 5pm");
+    EXPECT_TRUE(day->hasPendingWorkEnd());
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("yesterday 5pm"), std::string::npos) << notices[0];
 }
 
 // The work end of a process killed while sending it is sent by the next work start, as after a restart: without

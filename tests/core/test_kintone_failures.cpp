@@ -16,8 +16,8 @@ struct FaultCase {
     std::optional<kintonesim::Fault> fault;
     std::function<void(TransportOptions&)> adjust;
     std::string alert;
-    Cause cause = Cause::Refused; // of an update
-    bool writesSucceed = false;   // kintone's answer to a write is any object
+    Cause cause = Cause::Unexpected; // of an update
+    bool writesSucceed = false;      // kintone's answer to a write is any object
 };
 
 std::string nested(int depth) {
@@ -80,7 +80,7 @@ TEST_F(FailureTest, EveryRequestEndsEveryFaultWithOneAlertAndOneContinuation) {
         // that promises more but sends nothing.
         {"an object without what a read needs",
          answer(200, R"({"id":"a&id=b","users":{},"records":[],"next":true,"revision":"1"})"), nullptr, malformed,
-         Cause::Refused, true},
+         Cause::Unexpected, true},
         {"10 MB that is not an object", answer(200, huge), nullptr, malformed},
         {"10 MB over an answer limit of 1 MB", answer(200, huge), [](auto& o) { o.maxAnswerBytes = 1u << 20; },
          "kintoneからの応答が大きすぎます (23)", Cause::NoAnswer},
@@ -100,17 +100,27 @@ TEST_F(FailureTest, EveryRequestEndsEveryFaultWithOneAlertAndOneContinuation) {
          },
          "プロキシサーバーの認証に失敗しました (56)", Cause::NoAnswer},
     };
-    // Without a text message: a body that would do for a 200, a message that is no text, an empty one.
-    const char* const noText[] = {R"({"id":"9","revision":"1"})", R"({"message":42})", R"({"message":""})"};
-    // 429 and a gateway's 502, 503 and 504 say the request was not taken.
-    for (const int status : {201, 400, 401, 404, 429, 500, 502, 503, 504, 520}) {
+    // Only kintone's own error object with a 4xx status is a refusal; 429 and every 5xx say "not now"; any other
+    // answer is not kintone's (an API gateway's {"message"}, a page of a proxy or a portal). Without a text message:
+    // a body that would do for a 200, a message that is no text, an empty one.
+    const char* const noText[] = {R"({"id":"9","revision":"1"})", R"({"code":"CB_VA01","message":42})",
+                                  R"({"code":"CB_VA01","message":""})"};
+    for (const int status : {201, 302, 400, 401, 404, 429, 500, 502, 503, 504, 520}) {
         const std::string code = std::to_string(status), message = "エラー" + code + "が発生しました。";
-        const Cause cause = status == 429 || (status >= 502 && status <= 504) ? Cause::Unavailable : Cause::Refused;
-        faults.push_back(
-            {"status " + code, answer(status, R"({"message":")" + message + "\"}"), nullptr, message, cause});
-        faults.push_back({"status " + code + " without a message", answer(status, noText[faults.size() % 3]), nullptr,
-                          "kintoneがエラーを返しました (HTTP " + code + ")", cause});
+        const bool notNow = status == 429 || status >= 500, clientError = status >= 400 && status < 500 && !notNow;
+        const Cause unlessNotNow = notNow ? Cause::Unavailable : Cause::Unexpected;
+        faults.push_back({"status " + code + " from kintone",
+                          answer(status, R"({"code":"GAIA_IL23","id":"x1","message":")" + message + "\"}"), nullptr,
+                          message, clientError ? Cause::Refused : unlessNotNow});
+        faults.push_back({"status " + code + " from a gateway", answer(status, R"({"message":")" + message + "\"}"),
+                          nullptr, message, unlessNotNow});
+        const std::size_t body = status % std::size(noText);
+        faults.push_back({"status " + code + " without a message", answer(status, noText[body]), nullptr,
+                          "kintoneがエラーを返しました (HTTP " + code + ")",
+                          clientError && body == 2 ? Cause::Refused : unlessNotNow});
     }
+    faults.push_back({"a portal's page", answer(403, "<html>ログインして下さい</html>", "text/html"), nullptr,
+                      "kintoneからの応答を読み取れませんでした (HTTP 403)", Cause::Unexpected});
 
     // The kinds are independent, so each fault is tried on all of them at once.
     for (const auto& f : faults) {

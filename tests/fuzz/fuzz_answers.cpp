@@ -99,13 +99,19 @@ Json expectedUsers(std::string_view answers) {
     }
 }
 
-// Why an update that got `answer` failed: no answer, "not now" (kintone busy or a gateway between), or refused.
+// Why an update that got `answer` failed: no answer; "not now" (429, any 5xx); refused, which only kintone's own error
+// object ("code" and "message" texts) with another 4xx says; or an answer that is not kintone's.
 Kintone::FailureCause expectedCause(const stampo::HttpResponse& answer) {
     if (answer.curlCode != 0)
         return Kintone::FailureCause::NoAnswer;
     const int status = answer.status;
-    const bool notNow = status == 429 || status == 502 || status == 503 || status == 504;
-    return notNow ? Kintone::FailureCause::Unavailable : Kintone::FailureCause::Refused;
+    if (status == 429 || status >= 500)
+        return Kintone::FailureCause::Unavailable;
+    const Json body = Kintone::parseAnswer(answer.body).value_or(Json());
+    const bool kintones = body.is_object() && body.contains("code") && body["code"].is_string() &&
+                          body.contains("message") && body["message"].is_string();
+    return status >= 400 && status < 500 && kintones ? Kintone::FailureCause::Refused
+                                                     : Kintone::FailureCause::Unexpected;
 }
 
 class ScriptedTransport final : public stampo::Transport {

@@ -160,6 +160,12 @@ TEST(PendingWorkEnds, ReadAsWrittenOrEditedAndAsEarlierVersionsLeftThem) {
         {"12 2024-05-01T09:00:00Z, 15 2024-05-02T09:00:00Z",
          {{"12", "2024-05-01T09:00:00Z"}, {"15", "2024-05-02T09:00:00Z"}}},
         {" 12   2024-05-01T09:00:00Z ,, 15", {{"12", "2024-05-01T09:00:00Z"}, {"15", std::nullopt}}},
+        // Edited by hand into something else: kept as it stands.
+        {"12 yesterday, x7 2024-05-01T09:00:00Z,13 2024-05-01T09:00:00Z 14, 15 2024-05-01T09:00:00Z",
+         {{"", std::nullopt, "12 yesterday"},
+          {"", std::nullopt, "x7 2024-05-01T09:00:00Z"},
+          {"", std::nullopt, "13 2024-05-01T09:00:00Z 14"},
+          {"15", "2024-05-01T09:00:00Z"}}},
     };
     for (const auto& [text, ends] : texts) {
         EXPECT_EQ(stampo::PendingWorkEnds::parse(text), ends) << text;

@@ -9,6 +9,7 @@
 #include "net/Reachability.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <semaphore>
 #include <system_error>
 #include <thread>
@@ -28,6 +29,8 @@ namespace {
 constexpr const char* sentMessage = "送信完了";
 constexpr const char* offlineMessage = "ネットワークに接続していません";
 constexpr const char* incompleteMessage = "Kintone設定が完了していません";
+constexpr const char* unreadableNotice =
+    "stampo: 未送信の勤務終了 (keepWorkEnds) に読み取れない項目があります。送信せずにそのまま残します: ";
 
 // A record body entry: the field stored under `fieldKey`, typed by its type key, holding `text`.
 bool putField(const SettingsStore& store, Kintone::Json& body, const std::string& fieldKey, const std::string& text) {
@@ -43,30 +46,47 @@ bool putField(const SettingsStore& store, Kintone::Json& body, const std::string
 
 Attendance::Attendance(std::shared_ptr<SettingsStore> store, Kintone kintone,
                        std::shared_ptr<const Reachability> reachability, std::shared_ptr<MainQueue> mainQueue,
-                       std::shared_ptr<Alert> alert, Clock clock)
+                       std::shared_ptr<Alert> alert, Clock clock, Notice notice)
     : m_store(std::move(store))
     , m_kintone(std::move(kintone))
     , m_reachability(std::move(reachability))
     , m_mainQueue(std::move(mainQueue))
     , m_alert(std::move(alert))
-    , m_clock(std::move(clock)) {}
+    , m_clock(std::move(clock))
+    , m_notice(std::move(notice)) {}
+
+void Attendance::toStandardError(const std::string& notice) {
+    std::fprintf(stderr, "%s\n", notice.c_str());
+}
 
 std::string Attendance::recordno() const {
-    std::lock_guard lock(m_recordnoMutex);
+    std::lock_guard lock(m_stateMutex);
     return m_recordno;
 }
 
 std::chrono::system_clock::time_point Attendance::startedAt() const {
-    std::lock_guard lock(m_recordnoMutex);
+    std::lock_guard lock(m_stateMutex);
     return m_startedAt;
 }
 
 bool Attendance::isSending() const {
+    std::lock_guard lock(m_stateMutex);
     return m_sending > 0;
 }
 
 bool Attendance::hasPendingWorkEnd() const {
-    return !PendingWorkEnds::read(*m_store).empty();
+    return !readPending().empty();
+}
+
+std::vector<PendingWorkEnd> Attendance::readPending() const {
+    std::vector<PendingWorkEnd> ends = PendingWorkEnds::read(*m_store);
+    std::string unreadable;
+    for (const PendingWorkEnd& end : ends)
+        if (end.unreadable)
+            unreadable += (unreadable.empty() ? "" : ", ") + *end.unreadable;
+    if (!unreadable.empty() && m_notice && !m_toldUnreadable.exchange(true))
+        m_notice(unreadableNotice + unreadable);
+    return ends;
 }
 
 void Attendance::setStateListener(Listener listener) {
@@ -78,11 +98,11 @@ void Attendance::stateChanged() const {
         m_listener();
 }
 
-void Attendance::setRecordno(const std::string& value, std::chrono::system_clock::time_point startedAt) {
+void Attendance::clearRecordno() {
     {
-        std::lock_guard lock(m_recordnoMutex);
-        m_recordno = value;
-        m_startedAt = startedAt;
+        std::lock_guard lock(m_stateMutex);
+        m_recordno.clear();
+        m_startedAt = {};
     }
     stateChanged();
 }
@@ -90,7 +110,7 @@ void Attendance::setRecordno(const std::string& value, std::chrono::system_clock
 // A work end only closes the working day it was sent for: a work start may have opened another meanwhile.
 void Attendance::clearRecordnoIf(const std::string& value) {
     {
-        std::lock_guard lock(m_recordnoMutex);
+        std::lock_guard lock(m_stateMutex);
         if (m_recordno != value)
             return;
         m_recordno.clear();
@@ -98,13 +118,25 @@ void Attendance::clearRecordnoIf(const std::string& value) {
     stateChanged();
 }
 
+bool Attendance::isClosing() const {
+    std::lock_guard lock(m_stateMutex);
+    return m_sessionOver || m_suspending > 0;
+}
+
 void Attendance::beginSending() {
-    ++m_sending;
+    {
+        std::lock_guard lock(m_stateMutex);
+        ++m_sending;
+    }
     stateChanged();
 }
 
 void Attendance::endSending() {
-    --m_sending;
+    {
+        std::lock_guard lock(m_stateMutex);
+        --m_sending;
+        m_settled.notify_all();
+    }
     stateChanged();
 }
 
@@ -124,7 +156,9 @@ void Attendance::didStampoAttendInBackground(const std::optional<UserInfo>& user
 }
 
 void Attendance::endWorkInBackground(bool interactive) {
-    inBackground([self = shared_from_this(), interactive] { self->endWork(interactive); });
+    // On its way from the call on, so that nothing else sends it meanwhile.
+    if (const auto end = beginEnd(interactive, std::nullopt, std::nullopt, false))
+        inBackground([self = shared_from_this(), end] { self->sendEnd(end); });
 }
 
 void Attendance::queueAlert(const std::string& message) const {
@@ -151,7 +185,7 @@ void Attendance::attend(const UserInfo& userInfo) {
 }
 
 void Attendance::startWork() {
-    setRecordno({});
+    clearRecordno();
     const auto now = m_clock();
     if (!m_reachability->isReachable())
         return queueAlert(offlineMessage);
@@ -176,16 +210,30 @@ void Attendance::addStartRecord(const std::string& startTime, std::chrono::syste
 }
 
 void Attendance::startRecordAdded(const Json& response, std::chrono::system_clock::time_point startedAt) {
+    // The id goes into the kept work ends and into every later update: it must be kintone's, a number.
     const auto id = response.find("id");
-    if (id == response.end() || !id->is_string())
+    if (id == response.end() || !id->is_string() || !PendingWorkEnds::isRecordId(id->get_ref<const std::string&>()))
         return queueAlert(ErrorTexts::unexpectedAnswer());
 
     // The pending work ends are read before the new working day opens: from then on the user may end the new day,
     // and that work end is not one of an earlier day to send here.
-    const std::vector<PendingWorkEnd> pending = PendingWorkEnds::read(*m_store);
+    const std::vector<PendingWorkEnd> pending = readPending();
 
-    setRecordno(id->get<std::string>(), startedAt);
+    bool closing = false;
+    {
+        std::lock_guard lock(m_stateMutex);
+        m_recordno = id->get<std::string>();
+        m_startedAt = startedAt;
+        closing = m_sessionOver || m_suspending > 0;
+    }
+    stateChanged();
     queueAlert(sentMessage);
+
+    // The session ended, or the machine went to sleep, while this start was on its way: the day it opened ends at
+    // once, before anything else is sent.
+    if (closing)
+        if (const auto end = beginEnd(false, std::nullopt, std::nullopt, true))
+            sendEnd(end);
 
     // Oldest first, each once, whatever becomes of the others. One without its end time cannot be sent; it stays for
     // a person to look at.
@@ -194,26 +242,70 @@ void Attendance::startRecordAdded(const Json& response, std::chrono::system_cloc
             endWork(false, end.recordId, end.endTime);
 }
 
+bool Attendance::endBySelf(Ending ending, std::chrono::steady_clock::time_point deadline) {
+    bool endOpenDay = true;
+    {
+        std::lock_guard lock(m_stateMutex);
+        if (ending == Ending::Session)
+            endOpenDay = !std::exchange(m_sessionOver, true);
+        else
+            ++m_suspending;
+    }
+    if (endOpenDay)
+        if (const auto end = beginEnd(false, std::nullopt, std::nullopt, true))
+            inBackground([self = shared_from_this(), end] { self->sendEnd(end); });
+
+    std::unique_lock lock(m_stateMutex);
+    const bool settled = m_settled.wait_until(lock, deadline, [this] { return m_sending == 0; });
+    if (ending == Ending::Suspend)
+        --m_suspending;
+    return settled;
+}
+
 void Attendance::endWork(bool interactive, const std::optional<std::string>& recordId,
                          const std::optional<std::string>& endTime) {
+    if (const auto end = beginEnd(interactive, recordId, endTime, false))
+        sendEnd(end);
+}
+
+std::shared_ptr<Attendance::EndContext> Attendance::beginEnd(bool interactive,
+                                                             const std::optional<std::string>& recordId,
+                                                             const std::optional<std::string>& endTime,
+                                                             bool unlessOnItsWay) {
     auto context = std::make_shared<EndContext>();
     context->fromRecordno = !recordId;
-    context->recordId = recordId ? *recordId : recordno();
-    context->endTime = endTime ? *endTime : ZUMFunc::datetime(m_clock());
     context->interactive = interactive;
+    {
+        std::lock_guard lock(m_stateMutex);
+        context->recordId = recordId ? *recordId : m_recordno;
+        // Off duty there is nothing to end, and a pending work end of an earlier day must not be overwritten.
+        if (context->fromRecordno && context->recordId.empty())
+            return nullptr;
+        if (unlessOnItsWay && m_ending.contains(context->recordId))
+            return nullptr;
+        m_ending.insert(context->recordId);
+        ++m_sending;
+    }
+    stateChanged();
+    context->endTime = endTime ? *endTime : ZUMFunc::datetime(m_clock());
+    return context;
+}
 
-    // Off duty there is nothing to end, and a pending work end of an earlier day must not be overwritten.
-    if (context->fromRecordno && context->recordId.empty())
-        return;
-
-    keepPendingWorkEnd(*context);
-    if (!m_reachability->isReachable())
-        return;
-
-    beginSending();
-    updateEndRecord(context->recordId, context->endTime, context);
-    context->done.acquire();
-    endSending();
+void Attendance::sendEnd(const std::shared_ptr<EndContext>& context) {
+    // A work end without a record has nothing to keep: it is only taken away.
+    if (!context->recordId.empty())
+        keepPendingWorkEnd(*context);
+    if (m_reachability->isReachable()) {
+        updateEndRecord(context->recordId, context->endTime, context);
+        context->done.acquire();
+    }
+    {
+        std::lock_guard lock(m_stateMutex);
+        m_ending.erase(m_ending.find(context->recordId));
+        --m_sending;
+        m_settled.notify_all();
+    }
+    stateChanged();
 }
 
 void Attendance::updateEndRecord(const std::string& recordId, const std::string& endTime,
@@ -250,10 +342,11 @@ void Attendance::endRecordUpdated(const Json&, EndContext& context) {
 }
 
 void Attendance::endRecordFailed(EndContext& context, Kintone::FailureCause cause) {
-    // kintone never took the automatic work end (the computer may be going to sleep, a gateway or kintone said "not
-    // now"): keep it for later. One that kintone refused, or one the user asked for and was told about, is dropped.
-    const bool neverApplied = cause != Kintone::FailureCause::Refused;
-    if (context.interactive || !neverApplied)
+    // Only kintone's own refusal shows that it has seen the work end and will not take it: anything else (no answer,
+    // "not now", a proxy's or a portal's page) is kept for the next work start. One the user asked for was told
+    // about and may be asked again, unless the day is ending by itself meanwhile, with nobody left to ask.
+    const bool refused = cause == Kintone::FailureCause::Refused;
+    if (refused || (context.interactive && !isClosing()))
         dropPendingWorkEnd(context);
     context.done.release();
 }
@@ -262,10 +355,11 @@ void Attendance::endRecordFailed(EndContext& context, Kintone::FailureCause caus
 void Attendance::keepPendingWorkEnd(const EndContext& context) {
     {
         std::lock_guard lock(m_pendingMutex);
-        std::vector<PendingWorkEnd> ends = PendingWorkEnds::read(*m_store);
+        std::vector<PendingWorkEnd> ends = readPending();
         const PendingWorkEnd end{context.recordId, context.endTime};
-        const auto same = std::find_if(ends.begin(), ends.end(),
-                                       [&end](const PendingWorkEnd& kept) { return kept.recordId == end.recordId; });
+        const auto same = std::find_if(ends.begin(), ends.end(), [&end](const PendingWorkEnd& kept) {
+            return !kept.unreadable && kept.recordId == end.recordId;
+        });
         if (same == ends.end())
             ends.push_back(end);
         else if (*same != end)
@@ -281,7 +375,7 @@ void Attendance::keepPendingWorkEnd(const EndContext& context) {
 void Attendance::dropPendingWorkEnd(const EndContext& context) {
     {
         std::lock_guard lock(m_pendingMutex);
-        std::vector<PendingWorkEnd> ends = PendingWorkEnds::read(*m_store);
+        std::vector<PendingWorkEnd> ends = readPending();
         const auto removed = std::remove(ends.begin(), ends.end(), PendingWorkEnd{context.recordId, context.endTime});
         if (removed == ends.end())
             return;

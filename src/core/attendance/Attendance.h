@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace stampo {
 
@@ -17,6 +20,7 @@ class Alert;
 class MainQueue;
 class Reachability;
 class SettingsStore;
+struct PendingWorkEnd;
 
 // Records the working day in kintone: a work start adds a record, a work end fills in its end time. A work end
 // that cannot be sent is kept in the settings store (PendingWorkEnds) and sent after the next successful work start,
@@ -28,10 +32,17 @@ public:
     using UserInfo = std::map<std::string, std::string>;
     using Clock = std::function<std::chrono::system_clock::time_point()>;
     using Listener = std::function<void()>;
+    // A line for the user's session log (standard error); never a credential.
+    using Notice = std::function<void(const std::string&)>;
+    // Why the working day ends by itself.
+    enum class Ending {
+        Suspend, // the machine goes to sleep or powers off: a work start answered meanwhile gets its end too
+        Session, // the session ends: so does every work start answered from now on, until the process is gone
+    };
 
     Attendance(std::shared_ptr<SettingsStore> store, Kintone kintone, std::shared_ptr<const Reachability> reachability,
                std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert,
-               Clock clock = &std::chrono::system_clock::now);
+               Clock clock = &std::chrono::system_clock::now, Notice notice = toStandardError);
 
     // The "didStampoAttend" notification: stores the chosen employee and starts the working day. Runs on a worker;
     // returns once the work start has been handed to kintone or has stopped.
@@ -50,6 +61,12 @@ public:
     void didStampoAttendInBackground(const std::optional<UserInfo>& userInfo);
     void endWorkInBackground(bool interactive);
 
+    // The working day ends by itself: the open day's automatic work end is sent, unless its end is on its way already
+    // (at the end of the session, only the first call sends it), and so is that of the day a work start on its way
+    // opens meanwhile. Returns once nothing is on its way to kintone any more, true, or at `deadline`, false. Any
+    // thread; it never needs the main thread.
+    bool endBySelf(Ending ending, std::chrono::steady_clock::time_point deadline);
+
     // The record of the open working day; empty when off duty.
     std::string recordno() const;
     // When the open working day started.
@@ -65,13 +82,24 @@ public:
 private:
     struct EndContext;
 
+    // The first step of a work end, from which on it counts as on its way; none when off duty, or when
+    // `unlessOnItsWay` and an end of that record is on its way already.
+    std::shared_ptr<EndContext> beginEnd(bool interactive, const std::optional<std::string>& recordId,
+                                         const std::optional<std::string>& endTime, bool unlessOnItsWay);
+    // Keeps the work end, sends it and waits for the attempt to end.
+    void sendEnd(const std::shared_ptr<EndContext>& context);
     void updateEndRecord(const std::string& recordId, const std::string& endTime,
                          const std::shared_ptr<EndContext>& context);
     void endRecordUpdated(const Json& response, EndContext& context);
     void endRecordFailed(EndContext& context, Kintone::FailureCause cause);
 
-    void setRecordno(const std::string& value, std::chrono::system_clock::time_point startedAt = {});
+    void clearRecordno();
     void clearRecordnoIf(const std::string& value);
+    // Whether the working day ends by itself now, so that one opening now ends at once.
+    bool isClosing() const;
+    // The kept work ends; an entry that cannot be read is told of once.
+    std::vector<PendingWorkEnd> readPending() const;
+    static void toStandardError(const std::string& notice);
     // Stores the chosen employee and starts the working day, on the calling thread.
     void attend(const UserInfo& userInfo);
     void keepPendingWorkEnd(const EndContext& context);
@@ -89,13 +117,21 @@ private:
     const std::shared_ptr<MainQueue> m_mainQueue;
     const std::shared_ptr<Alert> m_alert;
     const Clock m_clock;
+    const Notice m_notice;
 
     // The pending work ends are read, changed and written back by one thread at a time.
     std::mutex m_pendingMutex;
-    mutable std::mutex m_recordnoMutex;
+    mutable std::atomic<bool> m_toldUnreadable{false};
+
+    mutable std::mutex m_stateMutex;
+    std::condition_variable m_settled;
     std::string m_recordno;
     std::chrono::system_clock::time_point m_startedAt;
-    std::atomic<int> m_sending{0};
+    // Work starts and work ends on their way, and the records of those ends.
+    int m_sending = 0;
+    std::multiset<std::string> m_ending;
+    bool m_sessionOver = false;
+    int m_suspending = 0;
     Listener m_listener;
 };
 

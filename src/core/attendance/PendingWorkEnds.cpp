@@ -2,7 +2,10 @@
 
 #include "SettingsStore.h"
 
+#include <algorithm>
+#include <cctype>
 #include <sstream>
+#include <string_view>
 
 namespace stampo {
 
@@ -12,11 +15,36 @@ constexpr const char* listKey = "keepWorkEnds";
 constexpr const char* recordKey = "keepRecordno";
 constexpr const char* timeKey = "keepOuttime";
 constexpr const char* separator = ", ";
+// Longer than any id a 64-bit counter gives.
+constexpr std::size_t maxRecordIdLength = 20;
+
+// kintone's date-time text as written here: "2024-05-01T09:00:00Z".
+bool isDateTime(const std::string& text) {
+    constexpr std::string_view shape = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != shape.size())
+        return false;
+    for (std::size_t i = 0; i < shape.size(); ++i)
+        if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != shape[i])
+            return false;
+    return true;
+}
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
 
 } // namespace
 
+bool PendingWorkEnds::isRecordId(const std::string& text) {
+    return !text.empty() && text.size() <= maxRecordIdLength &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 std::vector<PendingWorkEnd> PendingWorkEnds::read(const SettingsStore& store) {
-    if (const auto list = store.stringForKey(listKey))
+    if (const auto list = store.objectForKey(listKey))
         return parse(*list);
     const auto record = store.stringForKey(recordKey);
     if (!record)
@@ -47,6 +75,10 @@ std::string PendingWorkEnds::format(const std::vector<PendingWorkEnd>& ends) {
     for (const PendingWorkEnd& end : ends) {
         if (!text.empty())
             text += separator;
+        if (end.unreadable) {
+            text += *end.unreadable;
+            continue;
+        }
         text += end.recordId;
         if (end.endTime)
             text += ' ' + *end.endTime;
@@ -59,15 +91,18 @@ std::vector<PendingWorkEnd> PendingWorkEnds::parse(const std::string& text) {
     std::vector<PendingWorkEnd> ends;
     std::istringstream entries(text);
     for (std::string entry; std::getline(entries, entry, ',');) {
+        entry = trimmed(entry);
+        if (entry.empty())
+            continue;
         std::istringstream words(entry);
         std::string recordId;
         std::string endTime;
-        if (!(words >> recordId))
-            continue;
-        PendingWorkEnd end{recordId, std::nullopt};
-        if (words >> endTime)
-            end.endTime = endTime;
-        ends.push_back(end);
+        std::string rest;
+        words >> recordId >> endTime >> rest;
+        if (!isRecordId(recordId) || !(endTime.empty() || isDateTime(endTime)) || !rest.empty())
+            ends.push_back({{}, std::nullopt, entry});
+        else
+            ends.push_back({recordId, endTime.empty() ? std::nullopt : std::optional(endTime)});
     }
     return ends;
 }

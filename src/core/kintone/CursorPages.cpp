@@ -94,18 +94,18 @@ CursorPages::CursorPages(std::shared_ptr<Json> records, Kintone::Success success
 CursorPages::Next CursorPages::take(std::string body) {
     PageScan scan;
     if (!Json::sax_parse(body.begin(), body.end(), &scan)) {
-        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Refused);
+        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Unexpected);
         return Next::None;
     }
     const std::optional<bool> next = scan.next();
     if (!next) {
-        fail(ErrorTexts::unexpectedAnswer(), Kintone::FailureCause::Refused);
+        fail(ErrorTexts::unexpectedAnswer(), Kintone::FailureCause::Unexpected);
         return Next::None;
     }
     std::unique_lock lock(m_mutex);
     if (m_unreadable) {
         lock.unlock();
-        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Refused);
+        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Unexpected);
         return Next::None;
     }
     if (*next) {
@@ -124,7 +124,7 @@ CursorPages::Next CursorPages::take(std::string body) {
     const bool readable = !m_unreadable;
     lock.unlock();
     if (!readable || !build(body))
-        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Refused);
+        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Unexpected);
     else if (end() && m_success)
         m_success(*m_records);
     return Next::None;

@@ -77,39 +77,45 @@ HttpRequest readRequest(std::string url, const std::string& authCode) {
     return {"GET", std::move(url), {"Accept: application/json", authorizationHeader(authCode)}, std::nullopt};
 }
 
-// The common answer handling: the parsed answer of a status-200 answer, or the text to show.
+// The common answer handling: the parsed answer of a status-200 answer, or the text to show and why it failed.
 struct Answer {
     Json json;
     std::optional<std::string> problem;
+    Kintone::FailureCause cause = Kintone::FailureCause::Unexpected;
 };
+
+// kintone's error object: {"code": "CB_VA01", "id": "...", "message": "..."}. A gateway or a proxy in between may
+// answer JSON too, but not with kintone's error codes beside the message.
+bool isKintoneError(const Json& answer) {
+    if (!answer.is_object())
+        return false;
+    const auto code = answer.find("code");
+    const auto message = answer.find("message");
+    return code != answer.end() && code->is_string() && message != answer.end() && message->is_string();
+}
+
+Kintone::FailureCause causeOf(long status, const std::optional<Json>& parsed) {
+    if (status == 429 || (status >= 500 && status < 600))
+        return Kintone::FailureCause::Unavailable;
+    if (status >= 400 && status < 500 && parsed && isKintoneError(*parsed))
+        return Kintone::FailureCause::Refused;
+    return Kintone::FailureCause::Unexpected;
+}
 
 Answer interpret(const HttpResponse& response) {
     if (response.curlCode != 0)
-        return {{}, ErrorTexts::transport(response)};
+        return {{}, ErrorTexts::transport(response), Kintone::FailureCause::NoAnswer};
     std::optional<Json> parsed = Kintone::parseAnswer(response.body);
+    const Kintone::FailureCause cause = causeOf(response.status, parsed);
     if (!parsed)
-        return {{}, ErrorTexts::unreadableAnswer(response.status)};
+        return {{}, ErrorTexts::unreadableAnswer(response.status), cause};
     if (response.status != 200) {
         const auto message = parsed->is_object() ? parsed->find("message") : parsed->end();
         if (message != parsed->end() && message->is_string() && !message->get_ref<const std::string&>().empty())
-            return {{}, message->get<std::string>()};
-        return {{}, ErrorTexts::httpStatus(response.status)};
+            return {{}, message->get<std::string>(), cause};
+        return {{}, ErrorTexts::httpStatus(response.status), cause};
     }
     return {std::move(*parsed), std::nullopt};
-}
-
-Kintone::FailureCause causeOf(const HttpResponse& response) {
-    if (response.curlCode != 0)
-        return Kintone::FailureCause::NoAnswer;
-    switch (response.status) {
-    case 429:
-    case 502:
-    case 503:
-    case 504:
-        return Kintone::FailureCause::Unavailable;
-    default:
-        return Kintone::FailureCause::Refused;
-    }
 }
 
 // The member `name` of an object answer if it is of the wanted kind, else null.
@@ -177,7 +183,7 @@ void Kintone::reject(const std::string& message, FailureCause cause, const Failu
 Kintone::Step Kintone::wholeAnswer(Success success, FailureWithCause failure) const {
     return [client = *this, success = std::move(success), failure = std::move(failure)](Json& answer) {
         if (!answer.is_object())
-            return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
+            return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Unexpected, failure);
         if (success)
             success(answer);
     };
@@ -189,7 +195,7 @@ void Kintone::send(const std::shared_ptr<Session>& session, HttpRequest request,
         session->start(std::move(request), [client = *this, step = std::move(step), failure](const HttpResponse& r) {
             Answer answer = interpret(r);
             if (answer.problem)
-                client.reject(*answer.problem, causeOf(r), failure);
+                client.reject(*answer.problem, answer.cause, failure);
             else
                 step(answer.json);
         });
@@ -256,7 +262,7 @@ void Kintone::getFormFields(const Connection& connection, Success success, Failu
         [client = *this, success, fail](Json& answer) {
             Json* properties = member(answer, "properties", Json::value_t::object);
             if (!properties)
-                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, fail);
+                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Unexpected, fail);
             if (success)
                 success(*properties);
         },
@@ -281,10 +287,10 @@ void Kintone::getUsers(int offset, const std::string& usersPrefix, int pageSize,
         return lane.start(readRequest(url, authCode), [done = std::move(done)](const HttpResponse& r) {
             Answer answer = interpret(r);
             if (answer.problem)
-                return done({.problem = *answer.problem, .cause = causeOf(r)});
+                return done({.problem = *answer.problem, .cause = answer.cause});
             Json* page = member(answer.json, "users", Json::value_t::array);
             if (!page)
-                return done({.problem = ErrorTexts::unexpectedAnswer(), .cause = FailureCause::Refused});
+                return done({.problem = ErrorTexts::unexpectedAnswer(), .cause = FailureCause::Unexpected});
             done({.users = std::move(*page)});
         });
     };
@@ -312,7 +318,7 @@ void Kintone::getRecords(const Connection& connection, const std::string& query,
         [client = *this, cursorAddress, authCode = connection.authCode, session, fail, success](Json& answer) {
             const Json* id = member(answer, "id", Json::value_t::string);
             if (!id)
-                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, fail);
+                return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Unexpected, fail);
             client.readCursorPages(cursorAddress, id->get<std::string>(), authCode, session, fail,
                                    std::make_shared<Json>(Json::array()), success);
         },
@@ -332,7 +338,7 @@ void Kintone::readCursorPages(const std::string& cursorAddress, const std::strin
     if (!isServiceAddress(cursorAddress, cursorPath))
         return reject(ErrorTexts::invalidSubdomain(), FailureCause::NotSent, failure);
     if (cursorId.empty() || !Connection::isAddressSafe(cursorId))
-        return reject(ErrorTexts::unexpectedAnswer(), FailureCause::Refused, failure);
+        return reject(ErrorTexts::unexpectedAnswer(), FailureCause::Unexpected, failure);
     if (!Connection::isHeaderSafe(authCode))
         return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
     if (!records)
@@ -352,8 +358,10 @@ void Kintone::readCursorPage(const std::string& url, const std::string& authCode
                              std::shared_ptr<CursorPages> pages) const {
     const bool started = session->start(readRequest(url, authCode),
                                         [client = *this, url, authCode, session, pages](const HttpResponse& r) {
-                                            if (r.curlCode != 0 || r.status != 200)
-                                                return pages->fail(*interpret(r).problem, causeOf(r));
+                                            if (r.curlCode != 0 || r.status != 200) {
+                                                const Answer answer = interpret(r);
+                                                return pages->fail(*answer.problem, answer.cause);
+                                            }
                                             // The next page is asked for before this one is built.
                                             if (pages->take(r.body) == CursorPages::Next::Page)
                                                 client.readCursorPage(url, authCode, session, pages);

@@ -29,13 +29,16 @@ public:
     using Json = nlohmann::ordered_json;
     using Success = std::function<void(const Json& result)>;
     using Failure = std::function<void()>;
-    // Why a request failed, for callers that treat "kintone never answered" unlike a refusal.
+    // Why a request failed, for callers that treat "kintone refused it" unlike every other failure: only a refusal
+    // shows that kintone itself has seen the request and will not take it.
     enum class FailureCause {
         NotSent,     // refused before sending: bad input, or no thread could be started
         NoAnswer,    // the transport failed: no whole answer arrived
-        Unavailable, // answered, but by a status saying the request was not taken: too many requests (429), or a
-                     // gateway's or kintone's "not now" (502, 503, 504)
-        Refused,     // kintone answered, but not with success
+        Unavailable, // answered by a status saying the request was not taken now: too many requests (429), or a
+                     // server's or gateway's failure (5xx)
+        Unexpected,  // answered, but not as kintone answers: not JSON, not the form asked for, or an error status
+                     // without kintone's error object (a proxy's or a captive portal's page)
+        Refused,     // kintone's own error object ("code" and "message") with a 4xx status
     };
     using FailureWithCause = std::function<void(FailureCause cause)>;
 

@@ -70,7 +70,7 @@ UserPages::Outcome UserPages::takeInOrder(Page& failure) {
             return Outcome::Read;
         // A server that keeps sending full pages cannot run the offset past what an int holds.
         if (offsetOf(++m_next) > INT_MAX) {
-            failure = {.problem = ErrorTexts::unexpectedAnswer(), .cause = Kintone::FailureCause::Refused};
+            failure = {.problem = ErrorTexts::unexpectedAnswer(), .cause = Kintone::FailureCause::Unexpected};
             return Outcome::Failed;
         }
     }

@@ -27,7 +27,7 @@ public:
     struct Page {
         std::optional<Json> users{}; // an array
         std::string problem{};
-        Kintone::FailureCause cause = Kintone::FailureCause::Refused;
+        Kintone::FailureCause cause = Kintone::FailureCause::Unexpected;
     };
     using Done = std::function<void(Page page)>;
     // Starts the request for the page at `offset` on `lane`, `done` taking its answer on the lane's thread; false when
