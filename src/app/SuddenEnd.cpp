@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <X11/ICE/ICElib.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -15,7 +17,7 @@ std::mutex handlerMutex; // held while the handler runs
 std::function<void()> armedHandler;
 bool handlerRan = false;
 QtMessageHandler previousHandler = nullptr;
-bool exitHandlerRegistered = false;
+IceIOErrorHandler previousIceHandler = nullptr;
 thread_local bool inHandler = false;
 
 // Runs the handler unless it ran or the run ends through main; true when the process is to end now.
@@ -48,9 +50,12 @@ void onMessage(QtMsgType type, const QMessageLogContext& context, const QString&
         endNow();
 }
 
-void onExit() {
+// libICE's default handler calls exit() after this.
+void onIceError(IceConn connection) {
     if (runHandler())
         endNow();
+    if (previousIceHandler)
+        previousIceHandler(connection);
 }
 
 } // namespace
@@ -62,12 +67,12 @@ SuddenEnd::SuddenEnd(std::function<void()> handler) {
         handlerRan = false;
     }
     previousHandler = qInstallMessageHandler(onMessage);
-    if (!std::exchange(exitHandlerRegistered, true))
-        std::atexit(onExit);
+    previousIceHandler = IceSetIOErrorHandler(onIceError);
 }
 
 SuddenEnd::~SuddenEnd() {
     qInstallMessageHandler(previousHandler);
+    IceSetIOErrorHandler(previousIceHandler);
     const std::lock_guard lock(handlerMutex);
     armedHandler = nullptr;
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
-"""usage: stampo_e2e.py STAMPO SIMULATOR
+"""usage: stampo_e2e.py STAMPO SIMULATOR   (STAMPO_E2E_ONLY=TEXT: only the desktops whose name holds TEXT)
 Runs stampo on a private Xvfb against the kintone simulator, from the first launch to a work end from the tray menu,
 typing and clicking with xdotool and reading the windows over AT-SPI. It runs on several desktops: a bare X server and
 a window manager (openbox), with trayer as XEmbed tray host, or with a StatusNotifierItem host (python-dbusmock's
-watcher on the private session bus) that is up before stampo or comes after it, whose menu it drives over D-Bus.
+watcher on the private session bus) that is up before stampo or comes after it, whose menu it drives over D-Bus; and
+it ends sessions with a working day open: by a signal, by the display going away, and under xfce4-session.
 Exits 77 when a tool is missing."""
 
 import contextlib, http.client, importlib.util, json, os, re, select, shutil, signal, socket, ssl, subprocess, sys, tempfile, time
@@ -33,16 +34,19 @@ def read_line(stream, what):
 
 # Each run: its name, its display (an X server bare or under openbox, or a Wayland compositor with or without
 # Xwayland), its tray (trayer started after stampo's first alert, or a StatusNotifierItem host up before stampo or
-# started after its first alert) and its scenario: from the first launch to a work end from the tray menu; logging out
-# with a working day open; or, on Wayland, where nothing can type or click for a test, a shorter one that presses
-# buttons over AT-SPI.
+# started after its first alert) and its scenario: from the first launch to a work end from the tray menu; the session
+# ending with a working day open (a signal, the display going away, a real session manager); or, on Wayland, where
+# nothing can type or click for a test, a shorter one that presses buttons over AT-SPI.
 DESKTOPS = (("a bare X server with trayer", "x", "xembed", "first launch"),
             ("openbox with trayer", "openbox", "xembed", "first launch"),
             ("openbox with a StatusNotifierItem host", "openbox", "sni-before", "first launch"),
             ("openbox with a StatusNotifierItem host that comes late", "openbox", "sni-after", "first launch"),
             ("openbox, logging out", "openbox", None, "logout"),
+            ("openbox, the display going away", "openbox", None, "display loss"),
+            ("xfce4-session as session manager", "x", "sni-after", "session manager"),
             ("weston with Xwayland", "weston-xwayland", None, "wayland"),
-            ("weston without Xwayland", "weston", None, "wayland"))
+            ("weston without Xwayland", "weston", None, "wayland"),
+            ("weston without Xwayland, the compositor going away", "weston", None, "display loss"))
 SUPPORT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
 WATCHER_TEMPLATE = os.path.join(SUPPORT, "status_notifier_watcher.py")
 sys.path.insert(0, SUPPORT)
@@ -53,10 +57,13 @@ ITEM, DBUSMENU = "org.kde.StatusNotifierItem", "com.canonical.dbusmenu"
 class Relay:
     """A TCP relay from a loopback port to `target` that can be held: while held it passes nothing on, on the
     connections it has (stampo keeps them open between requests) or the ones it takes, as a network that lost its way
-    to kintone does, until they are all dropped."""
+    to kintone does, until they are all dropped. Paused, it passes what it gets on only once let go; `waiting` tells
+    that something came meanwhile."""
 
     def __init__(self, target):
-        self.target, self.sockets, self.holding = target, [], False
+        self.target, self.sockets, self.holding, self.waiting = target, [], False, False
+        self.flowing = threading.Event()
+        self.flowing.set()
         self.listener = socket.create_server(("127.0.0.1", 0))
         self.address = "127.0.0.1:%d" % self.listener.getsockname()[1]
         threading.Thread(target=self.accept, daemon=True).start()
@@ -75,10 +82,16 @@ class Relay:
     def pump(self, source, sink):
         with contextlib.suppress(OSError):
             while data := source.recv(65536):
+                self.waiting = not self.flowing.is_set()
+                self.flowing.wait()
                 if not self.holding:
                     sink.sendall(data)
         with contextlib.suppress(OSError):
             sink.shutdown(socket.SHUT_WR)
+
+    def pause(self, paused):
+        self.waiting = False
+        self.flowing.clear() if paused else self.flowing.set()
 
     def hold(self, holding):
         self.holding = holding
@@ -92,7 +105,7 @@ class Run:
     """One run: its scratch directory, its processes, and the X, AT-SPI and kintone calls the steps make."""
 
     def __init__(self, work, display, tray):
-        self.work, self.processes, self.stampo, self.step = work, [], None, "setup"
+        self.work, self.processes, self.stampo, self.step, self.adopted = work, [], None, "setup", []
         self.display, self.window_manager, self.tray = display, display == "openbox", tray
         # The full desktop has a keyring, unlocked at login; the others have none.
         self.keyring = tray == "sni-before"
@@ -116,6 +129,9 @@ class Run:
         return self.processes[-1]
 
     def stop_all(self):
+        for pid in self.adopted:
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
         for process in reversed(self.processes):
             for sig in (signal.SIGTERM, signal.SIGKILL):
                 with contextlib.suppress(ProcessLookupError):
@@ -130,8 +146,9 @@ class Run:
         self.env.update(WAYLAND_DISPLAY="wayland-stampo")
         self.env.pop("DISPLAY", None)
         xwayland = ["--xwayland"] if self.display == "weston-xwayland" else []
-        self.start(["weston", "--backend=headless-backend.so", "--use-pixman", "--socket=wayland-stampo",
-                    "--width=1280", "--height=800", "--idle-time=0", *xwayland], "weston.log")
+        self.display_server = self.start(["weston", "--backend=headless-backend.so", "--use-pixman",
+                                          "--socket=wayland-stampo", "--width=1280", "--height=800", "--idle-time=0",
+                                          *xwayland], "weston.log")
         socket = os.path.join(self.env["XDG_RUNTIME_DIR"], "wayland-stampo")
         self.until("weston's socket", lambda: os.path.exists(socket))
         if xwayland:
@@ -146,8 +163,8 @@ class Run:
         else:
             read_end, write_end = os.pipe()
             # Without -noreset the server resets whenever its last client leaves, refusing connections meanwhile.
-            self.start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-                        "-noreset"], "xvfb.log", pass_fds=(write_end,))
+            self.display_server = self.start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24",
+                                              "-nolisten", "tcp", "-noreset"], "xvfb.log", pass_fds=(write_end,))
             os.close(write_end)
             with os.fdopen(read_end, "rb") as display:
                 self.env["DISPLAY"] = ":" + read_line(display, "the X server's display number")
@@ -157,7 +174,7 @@ class Run:
                                                                                    "_NET_SUPPORTING_WM_CHECK"))
         # Only what the run starts itself serves the bus, the accessibility bus aside: no keyring or password prompt
         # of the machine's comes along.
-        bus = self.start(keyring_session.bus_command(self.work, ("org.a11y.Bus",)), "dbus.log",
+        bus = self.start(keyring_session.bus_command(self.work, ("org.a11y.Bus", "org.xfce.Xfconf")), "dbus.log",
                          stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = read_line(bus.stdout, "the session bus address")
         if self.keyring:
@@ -272,6 +289,10 @@ class Run:
     def press(self, node, button="1"):
         return self.click(*self.call(node, "org.a11y.atspi.Component", "GetExtents", "u", 0), button)
 
+    def push(self, button):
+        """Presses a button: with the mouse, or over AT-SPI under weston, where nothing else can."""
+        self.act(button) if self.display.startswith("weston") else self.press(button)
+
     def type_into(self, field, text, masked=False):
         """Types `text` into `field`. A masked input tells nothing of what it holds; X delivers the keys in order, so
         what the next input shows typed was typed after it."""
@@ -353,7 +374,7 @@ class Run:
         box = self.window()
         if self.name(box) != message:
             raise Failed(f"the message box says {self.name(box)!r}, not {message!r}")
-        self.press(self.find(box, "push button", "OK"))
+        self.push(self.find(box, "push button", "OK"))
         self.until(f"the message box {message!r} to close", lambda: box not in self.windows())
 
     def kintone(self, method, path, body=None):
@@ -400,18 +421,37 @@ class Run:
         with open(self.settings_file()) as settings:
             return next((line.split("=", 1)[1].strip() for line in settings if line.startswith(key + "=")), None)
 
-    def start_working(self, stampo):
-        """Starts stampo, configured, and the working day of the employee it preselects."""
-        self.start_stampo(stampo)
+    def start_working(self, stampo=None, paused=None):
+        """Starts stampo, configured (unless it runs), and the working day of the employee it preselects; with the relay
+        `paused` just before the work start goes out, and without waiting for its answer."""
+        if stampo:
+            self.start_stampo(stampo)
         attend = self.window("勤務開始")
         self.until("suzuki preselected", lambda: self.name(self.find(attend, "combo box")) == "鈴木 一郎")
-        self.press(self.find(attend, "push button", "勤務開始"))
-        self.alert("送信完了")
+        if paused:
+            paused.pause(True)
+        self.push(self.find(attend, "push button", "勤務開始"))
+        if not paused:
+            self.alert("送信完了")
+
+    def ended(self, status=0):
+        """Waits for stampo to end with `status`."""
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            self.stampo.wait(WAIT)
+        if self.stampo.returncode != status:
+            raise Failed(f"stampo ended with status {self.stampo.returncode}, not {status}")
 
     def end_by_signal(self, signal_number):
         self.stampo.send_signal(signal_number)
-        if self.stampo.wait(WAIT) != 0:
-            raise Failed(f"stampo ended with status {self.stampo.returncode}")
+        self.ended()
+
+    def kill_connection(self):
+        """Closes stampo's connection to the X server (XKillClient), as the server's end does."""
+        # Qt's clipboard window exists for the whole run, mapped or not.
+        window = self.until("an X window of stampo's", lambda: next(iter(self.xdotool(
+            "search", "--name", "^Qt Selection Owner for stampo$").split()), None))
+        self.xdotool("windowkill", window)
+        self.ended(1)
 
 
 def keyring_stalls(run, stampo):
@@ -509,23 +549,30 @@ def scenario(run, stampo):
         raise Failed(f"stampo ended with status {run.stampo.returncode}")
 
 
-def logout_scenario(run, stampo):
-    """Logging out ends the open working day: stampo gets SIGHUP or SIGTERM, sends the work end, and exits 0; when
-    kintone does not answer in time, the work end is kept and sent after the next work start."""
+def session_end_scenario(run, stampo):
+    """The session's end ends the open working day: logging out (SIGHUP or SIGTERM), or the display going away (stampo's
+    X connection closed by the server, as when it dies, then the X server or the Wayland compositor killed). Within
+    four seconds kintone has the work end, or it is kept and sent after the next work start."""
     run.configure()
-    run.step = "logging out with a working day open"
+    wayland = run.display == "weston"
+    by_signal = run.scenario == "logout"
+    ends = [lambda: run.end_by_signal(signal.SIGHUP), lambda: run.end_by_signal(signal.SIGTERM)] if by_signal else [
+        run.kill_connection, lambda: (run.display_server.kill(), run.ended(1))]
+    run.step = "the session ends with a working day open"
     run.start_working(stampo)
-    run.end_by_signal(signal.SIGHUP)
-    if not run.record()[2]:
-        raise Failed(f"the working day has no end: {run.record()}")
+    (ends[-1] if wayland else ends[0])()
+    if not run.records()[-1][2]:
+        raise Failed(f"the working day has no end: {run.records()}")
+    if wayland:
+        return
 
-    run.step = "logging out while kintone does not answer"
+    run.step = "the session ends while kintone does not answer"
     # Between stampo and the simulator, a relay that can lose the way.
     relay = Relay(run.address)
     run.env["STAMPO_CONNECT_TO"] = relay.address
     run.start_working(stampo)
     relay.hold(True)
-    run.end_by_signal(signal.SIGTERM)
+    ends[0]()
     relay.hold(False)
     unanswered = str(len(run.records()))
     if run.setting("keepRecordno") != unanswered or run.records()[-1][2]:
@@ -534,9 +581,127 @@ def logout_scenario(run, stampo):
     run.step = "the kept work end sent after the next work start"
     run.start_working(stampo)
     run.until("the kept work end to arrive", lambda: run.records()[int(unanswered) - 1][2])
-    run.end_by_signal(signal.SIGTERM)
+    ends[1]()
     if any(not end for _, _, end in run.records()) or run.setting("keepRecordno"):
         raise Failed(f"a working day was left open: {run.records()}")
+    if not by_signal:
+        return
+
+    run.step = "the session ends while the work start is on its way"
+    run.start_working(stampo, paused=relay)
+    run.until("the work start on its way", lambda: relay.waiting)
+    run.stampo.send_signal(signal.SIGTERM)
+    run.until("stampo to take up the session's end", lambda: "stampo-ending\n" in (
+        open(f"/proc/{run.stampo.pid}/task/{task}/comm").read() for task in os.listdir(f"/proc/{run.stampo.pid}/task")))
+    relay.pause(False)
+    run.ended()
+    if len(run.records()) != int(unanswered) + 2 or not run.records()[-1][2]:
+        raise Failed(f"the working day the start opened has no end: {run.records()}")
+
+
+class Adopted:
+    """stampo as the session manager started it: alive while its process is, ended with the status its shell wrote."""
+
+    def __init__(self, pid, status_file):
+        self.pid, self.status_file, self.returncode = pid, status_file, None
+
+    def poll(self):
+        if self.returncode is None and not os.path.exists(f"/proc/{self.pid}") and os.path.exists(self.status_file):
+            with open(self.status_file) as status:
+                self.returncode = int(written) if (written := status.read().strip()) else None
+        return self.returncode
+
+    def wait(self, timeout):
+        deadline = time.monotonic() + timeout
+        while self.poll() is None:
+            if time.monotonic() > deadline:
+                raise subprocess.TimeoutExpired("stampo", timeout)
+            time.sleep(0.05)
+        return self.returncode
+
+    def send_signal(self, number):
+        os.kill(self.pid, number)
+
+
+SESSION = """<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-session" version="1.0">
+  <property name="general" type="empty">
+    <property name="FailsafeSessionName" type="string" value="Failsafe"/>
+    <property name="SaveOnExit" type="bool" value="false"/>
+  </property>
+  <property name="startup" type="empty">
+    <property name="ssh-agent" type="empty"><property name="enabled" type="bool" value="false"/></property>
+    <property name="gpg-agent" type="empty"><property name="enabled" type="bool" value="false"/></property>
+  </property>
+  <property name="sessions" type="empty">
+    <property name="Failsafe" type="empty">
+      <property name="IsFailsafe" type="bool" value="true"/>
+      <property name="Count" type="int" value="1"/>
+      <property name="Client0_Command" type="array"><value type="string" value="{command}"/></property>
+      <property name="Client0_PerScreen" type="bool" value="false"/>
+    </property>
+  </property>
+</channel>
+"""
+
+
+def session_manager_scenario(run, stampo):
+    """Started by a real XSMP session manager (xfce4-session's failsafe session, without a window manager): a session
+    save (a checkpoint) sends nothing and leaves the working day open; the manager's end ends it: killed (the session's
+    connection breaks) or logging out."""
+    run.configure()
+    run.start_tray()
+    channel = os.path.join(run.env["XDG_CONFIG_HOME"], "xfce4", "xfconf", "xfce-perchannel-xml")
+    os.makedirs(channel)
+    # The session starts nothing of the machine's own autostart entries.
+    os.makedirs(autostart := os.path.join(run.env["XDG_CONFIG_HOME"], "autostart"))
+    for entry in os.listdir("/etc/xdg/autostart"):
+        with open(os.path.join(autostart, entry), "w") as out:
+            out.write("[Desktop Entry]\nHidden=true\n")
+    manager = ("org.xfce.SessionManager", "/org/xfce/SessionManager", "org.xfce.Session.Manager")
+    registry = ("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
+    status, command = os.path.join(run.work, "status"), os.path.join(run.work, "stampo.sh")
+    with open(command, "w") as out:
+        # The manager ends what is left of its clients' processes at the end: the shell that tells stampo's status
+        # stays.
+        out.write(f"#!/bin/sh\n'{stampo}' &\ntrap '' HUP INT TERM\nwait $!\necho $? > '{status}'\n")
+    os.chmod(command, 0o755)
+    # xfconfd, activated by the first session, keeps this for the second.
+    with open(os.path.join(channel, "xfce4-session.xml"), "w") as out:
+        out.write(SESSION.format(command=command))
+    for ending in ("killed", "logging out"):
+        run.step = f"a session whose manager ends {ending}"
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(status)
+        # A checkpoint saved the session, whose clients the manager would start instead of the failsafe one's.
+        shutil.rmtree(os.path.join(run.env["XDG_CACHE_HOME"], "sessions"), ignore_errors=True)
+        session = run.start(["xfce4-session"], "xfce4-session.log")
+        previous, run.stampo = run.stampo and run.app, None
+        run.app = run.until("stampo on the accessibility bus", lambda: next(
+            (app for app in run.children(registry) if run.name(app) == "Stampo" and app != previous), None))
+        pid = run.a11y.call_blocking("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                     "GetConnectionUnixProcessID", "s", (run.app[0],))
+        run.stampo = Adopted(int(pid), status)
+        run.adopted.append(run.stampo.pid)
+        run.start_working()
+        item = run.tray_item()
+        if ending == "killed":
+            run.session.call_blocking(*manager, "Checkpoint", "s", ("",))
+            run.until("the checkpoint to end", lambda: run.session.call_blocking(*manager, "GetState", None, ()) == 1)
+            if run.records()[-1][2] or run.stampo.poll() is not None:
+                raise Failed(f"a session save ended the working day: {run.records()[-1]}")
+            if not re.fullmatch(r"Stampo — 勤務中 \(\d\d:\d\d〜\)", run.item_tool_tip(item)):
+                raise Failed(f"after a session save the tool tip says {run.item_tool_tip(item)!r}")
+            session.kill()
+            run.ended(1)
+        else:
+            subprocess.run(["xfce4-session-logout", "--logout", "--fast"], env=run.env, timeout=WAIT,
+                           capture_output=True)
+            run.ended()
+        if not run.records()[-1][2]:
+            raise Failed(f"the working day has no end: {run.records()}")
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            session.wait(WAIT)
 
 
 def wayland_scenario(run, stampo):
@@ -568,9 +733,11 @@ def wayland_scenario(run, stampo):
 
 def run_on(desktop, display, tray, scenario_name, stampo, simulator):
     """One run of a scenario; the failure, if any, with stampo's output."""
-    scenarios = {"first launch": scenario, "logout": logout_scenario, "wayland": wayland_scenario}
+    scenarios = {"first launch": scenario, "logout": session_end_scenario, "display loss": session_end_scenario,
+                 "session manager": session_manager_scenario, "wayland": wayland_scenario}
     with tempfile.TemporaryDirectory(prefix="stampo-e2e-") as work:
         run = Run(work, display, tray)
+        run.scenario = scenario_name
         try:
             run.start_services(simulator)
             scenarios[scenario_name](run, stampo)
@@ -578,6 +745,10 @@ def run_on(desktop, display, tray, scenario_name, stampo, simulator):
         except Exception as failure:
             if not isinstance(failure, Failed):
                 traceback.print_exc()
+            if os.environ.get("STAMPO_E2E_KEEP"):
+                shutil.copytree(work, os.environ["STAMPO_E2E_KEEP"], dirs_exist_ok=True,
+                                ignore=lambda folder, names: [n for n in names if not os.path.isdir(
+                                    p := os.path.join(folder, n)) and not os.path.isfile(p)])
             with contextlib.suppress(OSError), open(os.path.join(work, "stampo.log"), errors="replace") as log:
                 failure = f"{failure}\n--- stampo's output (tail) ---\n{''.join(log.readlines()[-40:])}"
             return f"on {desktop}, at {run.step}: {failure}"
@@ -590,7 +761,7 @@ def main(argv):
         print(__doc__, file=sys.stderr)
         return 2
     tools = ("Xvfb", "openbox", "trayer", "xdotool", "xprop", "weston", "Xwayland", "dbus-daemon", "dbus-send",
-             "gnome-keyring-daemon", "secret-tool",
+             "gnome-keyring-daemon", "secret-tool", "xfce4-session", "xfce4-session-logout",
              "/usr/libexec/at-spi-bus-launcher")
     missing = [tool for tool in tools if not shutil.which(tool)] + ["python3-dbus"] * (dbus is None) + [
         "python3-dbusmock"] * (importlib.util.find_spec("dbusmock") is None) + ["qt6-wayland"] * (not os.path.exists(
@@ -601,6 +772,8 @@ def main(argv):
     for stop in (signal.SIGTERM, signal.SIGINT):  # as an exception, so that the clean-up below runs
         signal.signal(stop, lambda signum, frame: sys.exit(f"stampo_e2e: interrupted by signal {signum}"))
     for desktop, display, tray, scenario_name in DESKTOPS:
+        if os.environ.get("STAMPO_E2E_ONLY", "") not in desktop:
+            continue
         if failure := run_on(desktop, display, tray, scenario_name, os.path.abspath(argv[1]), os.path.abspath(argv[2])):
             print(f"stampo_e2e: FAILED {failure}", file=sys.stderr)
             return 1
