@@ -159,13 +159,18 @@ void AppDelegate::observe() {
         Qt::DirectConnection);
 }
 
-// Qt turns the session manager's Die into a quit request, which would end the event loop at once. The application
-// itself never asks (it ends its loop with exit()), so every quit request is the session's end.
+// Qt turns the session manager's Die into a quit request, which would end the event loop at once: any quit request
+// but the application's own is the session's end.
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != qApp || event->type() != QEvent::Quit)
+    if (watched != qApp || event->type() != QEvent::Quit || m_quitting)
         return false;
     emit quitRequested();
     return true;
+}
+
+void AppDelegate::quit() {
+    m_quitting = true;
+    QCoreApplication::quit();
 }
 
 bool AppDelegate::isConfigured() const {

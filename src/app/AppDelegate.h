@@ -56,6 +56,8 @@ public:
     // is on its way to kintone any more, or after `limit`. Every way the session ends shares the limit the first one
     // set.
     void sessionEnds(std::function<void()> ended, std::chrono::milliseconds limit);
+    // Ends the run: the one quit request that does not come from outside.
+    void quit();
     // The same, for a process that is ending whether or not the event loop runs (its display gone): blocks the calling
     // thread, whichever it is, and needs neither the main thread nor the display. True when nothing is left on its
     // way.
@@ -108,6 +110,7 @@ private:
     // Whether the icon shown is the on-duty one; none before the first is drawn.
     std::optional<bool> m_iconOnDuty;
     bool m_launched = false;
+    bool m_quitting = false;
     std::once_flag m_sessionEnding;
     std::chrono::steady_clock::time_point m_sessionDeadline;
 };

@@ -76,12 +76,12 @@ int main(int argc, char** argv) {
                                  QDBusConnection::systemBus(), QDBusConnection::sessionBus());
     // The end of the session ends the open working day, and then the run: logging out (the session manager's Die),
     // a terminal's Ctrl-C and `kill` through the event loop, with up to a few seconds for kintone; a second request
-    // does not wait. The run ends with exit(), never quit(): every quit request comes from outside.
+    // does not wait.
     bool ending = false;
     const auto endSession = [&delegate, &ending] {
         if (std::exchange(ending, true))
-            return QCoreApplication::exit(0);
-        delegate.sessionEnds([] { QCoreApplication::exit(0); }, stampo::PowerEvents::defaultMaxDelay);
+            return delegate.quit();
+        delegate.sessionEnds([&delegate] { delegate.quit(); }, stampo::PowerEvents::defaultMaxDelay);
     };
     QObject::connect(&unixSignals, &stampo::UnixSignals::received, &delegate, endSession);
     QObject::connect(&delegate, &stampo::AppDelegate::quitRequested, &delegate, endSession);

@@ -282,8 +282,9 @@ TEST_F(AppDelegateTest, TheSessionsEndEndsTheOpenWorkingDayOnceWithinItsLimit) {
         ASSERT_TRUE(waitSettled(workers));
         const auto updates = sim.requests("PUT", recordPath);
         ASSERT_EQ(updates.size(), before == Before::OffDuty ? 0u : 1u);
-        if (before != Before::OffDuty)
+        if (before != Before::OffDuty) {
             EXPECT_EQ(Json::parse(updates[0].body)["id"], sim.records(1).back()["$id"]["value"]);
+        }
         if (before != Before::UpdateHangs) {
             EXPECT_TRUE(app->delegate.attendance().recordno().empty());
             EXPECT_FALSE(app->store->objectForKey("keepRecordno"));
