@@ -1,5 +1,5 @@
 #include "support/KintoneTest.h"
-#include "support/Tinyproxy.h"
+#include "support/LoopbackProxy.h"
 
 using namespace stampo;
 using namespace stampo::test;
@@ -30,7 +30,7 @@ std::string nested(int depth) {
 // telling what went wrong; a failed update also tells whether kintone answered.
 TEST_F(FailureTest, EveryRequestEndsEveryFaultWithOneAlertAndOneContinuation) {
     sim.addUsers(100); // a full first page: the users fail on their second
-    Tinyproxy guarded("alice", "s3cret");
+    LoopbackProxy guarded(LoopbackProxy::Kind::Tinyproxy, "alice", "s3cret");
     ASSERT_TRUE(guarded.running()) << "tinyproxy cannot be started (is it installed?)";
     kintonesim::KintoneSimulator foreign(
         {.certificateNames = {"*.example.org"}, .certificateDirectory = {}, .sampleData = false}),

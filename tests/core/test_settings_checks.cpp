@@ -35,12 +35,33 @@ TEST(AuthCode, FormCheckReportsTheFirstEmptyInput) {
         EXPECT_EQ(stampo::checkAuthForm(name, password), expected) << "[" << name << "][" << password << "]";
 }
 
-TEST(ProxyCheck, ReportsTheFirstHalfFilledPairUntrimmed) {
+TEST(ProxyCheck, ReportsTheFirstHalfFilledPairUntrimmedThenAnAddressOrPortThatIsNone) {
+    const Message badHost = "アドレスはホスト名かIPアドレスで入力して下さい",
+                  badPort = "ポート番号は1から65535までの数字で入力して下さい";
     const std::pair<stampo::ProxyFields, Message> cases[] = {
         {{"", "", "", ""}, std::nullopt},
-        {{"proxy.local", "80a", "", ""}, std::nullopt},
         {{"", "", "user", "secret"}, std::nullopt},
-        {{" ", " ", " ", " "}, std::nullopt},
+        {{"proxy.example.co.jp", "8080", "", ""}, std::nullopt},
+        {{"proxy_01", "1", "", ""}, std::nullopt},
+        {{"192.168.0.1", "65535", "", ""}, std::nullopt},
+        {{"[2001:db8::1]", "3128", "", ""}, std::nullopt},
+        // What would change which proxy is used, or what it is told.
+        {{" ", " ", " ", " "}, badHost},
+        {{"http://proxy.local", "80", "", ""}, badHost},
+        {{"proxy.local/path", "80", "", ""}, badHost},
+        {{"user@proxy.local", "80", "", ""}, badHost},
+        {{"proxy.local:80", "80", "", ""}, badHost},
+        {{"2001:db8::1", "80", "", ""}, badHost},
+        {{"[proxy.local]", "80", "", ""}, badHost},
+        {{"300.1.1.1", "80", "", ""}, badHost},
+        {{"-proxy.local", "80", "", ""}, badHost},
+        {{"proxy..local", "80", "", ""}, badHost},
+        {{"proxy.local", "80@other", "", ""}, badPort},
+        {{"proxy.local", "80a", "", ""}, badPort},
+        {{"proxy.local", "0", "", ""}, badPort},
+        {{"proxy.local", "65536", "", ""}, badPort},
+        {{"proxy.local", "+80", "", ""}, badPort},
+        {{"proxy.local", " 80", "", ""}, badPort},
         {{"", "8080", "", ""}, "アドレスを入力して下さい"},
         {{" ", "", "", ""}, "ポート番号を入力して下さい"},
         {{"proxy.local", "8080", "", "secret"}, "ユーザー名を入力して下さい"},

@@ -315,7 +315,8 @@ TEST_F(SettingViewTest, ProxyWindowSavesAllFourAsTypedOnlyAfterAPassingCheck) {
         {proxyTexts("", "8080", "", ""), "ok", "アドレスを入力して下さい"},
         {proxyTexts("h", "1", "", "secret"), "ok", "ユーザー名を入力して下さい"},
         {proxyTexts("h", "1", "u", "p"), "cancel", nullptr},
-        {proxyTexts(" proxy.local", "8o8o ", "", ""), "ok", nullptr},
+        {proxyTexts(" proxy.local", "8080", "", ""), "ok", "アドレスはホスト名かIPアドレスで入力して下さい"},
+        {proxyTexts("proxy.local", "8080", "", ""), "ok", nullptr},
         {proxyTexts("", "", "user", "pass word"), "ok", nullptr}};
     for (const auto& [typed, button, refusal] : steps) {
         press("proxy");
@@ -337,7 +338,7 @@ TEST_F(SettingViewTest, ProxyWindowSavesAllFourAsTypedOnlyAfterAPassingCheck) {
             stored[key] = QString::fromStdString(store->stringForKey(key.toStdString()).value_or("<none>"));
         EXPECT_EQ(stored, saved);
     }
-    EXPECT_EQ(alert->messages().size(), 2u);
+    EXPECT_EQ(alert->messages().size(), 3u);
 }
 
 } // namespace

@@ -3,8 +3,13 @@
 #include "SettingsStore.h"
 #include "kintone/ErrorTexts.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <charconv>
+#include <sstream>
 #include <utility>
 
 namespace stampo {
@@ -43,6 +48,15 @@ std::optional<std::string> Connection::problem(bool appIdInAddress) const {
         return ErrorTexts::invalidAuthCode();
     if (appIdInAddress && !isAddressSafe(appId))
         return ErrorTexts::invalidAppId();
+    return proxyProblem(proxy);
+}
+
+std::optional<std::string> Connection::proxyProblem(const ProxySettings& proxy) {
+    // Without a host no proxy is used, whatever else is stored.
+    if (!proxy.host.empty() && !isProxyHost(proxy.host))
+        return ErrorTexts::invalidProxyHost();
+    if (!proxy.host.empty() && !isPort(proxy.port))
+        return ErrorTexts::invalidProxyPort();
     return std::nullopt;
 }
 
@@ -82,6 +96,39 @@ bool Connection::isAddressSafe(const std::string& text) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
                c == '_' || c == '~';
     });
+}
+
+bool Connection::isProxyHost(const std::string& text) {
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
+        in6_addr address{};
+        return inet_pton(AF_INET6, text.substr(1, text.size() - 2).c_str(), &address) == 1;
+    }
+    if (text.empty() || text.size() > 253)
+        return false;
+    bool numeric = true;
+    std::istringstream labels(text);
+    std::size_t count = 0;
+    for (std::string label; std::getline(labels, label, '.'); ++count) {
+        // Underscores are not in the host name rules, but in many a company's names.
+        const bool valid = !label.empty() && label.size() <= 63 && label.front() != '-' && label.back() != '-' &&
+                           std::all_of(label.begin(), label.end(),
+                                       [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_'; });
+        if (!valid)
+            return false;
+        numeric = numeric && std::all_of(label.begin(), label.end(), [](unsigned char c) { return std::isdigit(c); });
+    }
+    if (text.back() == '.' || count == 0)
+        return false;
+    // All digits is an IPv4 address, which must then be one.
+    in_addr address{};
+    return !numeric || inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+bool Connection::isPort(const std::string& text) {
+    unsigned port = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    return !text.empty() && text.size() <= 5 && error == std::errc() && end == text.data() + text.size() && port >= 1 &&
+           port <= 65535;
 }
 
 } // namespace stampo

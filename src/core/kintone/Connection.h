@@ -23,8 +23,12 @@ struct Connection {
     Connection forApp(std::string otherAppId) const;
 
     // Why it must not be sent, or none: a subdomain that is not a host label, a region other than "com" or "cn", an
-    // auth code that could end its header line; with `appIdInAddress`, an app id that would change the address.
+    // auth code that could end its header line, a proxy whose host or port would change which proxy is used or what
+    // it is told; with `appIdInAddress`, an app id that would change the address.
     std::optional<std::string> problem(bool appIdInAddress = false) const;
+
+    // Why a request must not go through `proxy`, or none; part of problem().
+    static std::optional<std::string> proxyProblem(const ProxySettings& proxy);
 
     // The stored settings; none when any of them is missing altogether.
     static std::optional<Connection> fromStore(const SettingsStore& store);
@@ -40,6 +44,10 @@ struct Connection {
     static bool isHeaderSafe(const std::string& text);
     // Characters that cannot change the meaning of an address they are put into unencoded.
     static bool isAddressSafe(const std::string& text);
+    // A proxy's host: a host name, an IPv4 address or an IPv6 address in brackets ("[::1]").
+    static bool isProxyHost(const std::string& text);
+    // A port: a number from 1 to 65535.
+    static bool isPort(const std::string& text);
 };
 
 } // namespace stampo

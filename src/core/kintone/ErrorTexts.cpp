@@ -100,6 +100,14 @@ std::string invalidAppId() {
     return "アプリIDに使用できない文字が含まれています";
 }
 
+std::string invalidProxyHost() {
+    return "プロキシサーバーのアドレスが正しくありません";
+}
+
+std::string invalidProxyPort() {
+    return "プロキシサーバーのポート番号が正しくありません";
+}
+
 std::string unserialisableBody() {
     return "送信するデータを作成できませんでした";
 }

@@ -21,6 +21,8 @@ std::string invalidSubdomain();
 std::string invalidRegion();
 std::string invalidAuthCode();
 std::string invalidAppId();
+std::string invalidProxyHost();
+std::string invalidProxyPort();
 std::string unserialisableBody();
 std::string cannotStart();
 

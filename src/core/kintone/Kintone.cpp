@@ -277,6 +277,8 @@ void Kintone::getUsers(int offset, const std::string& usersPrefix, int pageSize,
         return reject(ErrorTexts::invalidSubdomain(), FailureCause::NotSent, fail);
     if (!Connection::isHeaderSafe(authCode))
         return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, fail);
+    if (const auto problem = Connection::proxyProblem(proxy))
+        return reject(*problem, FailureCause::NotSent, fail);
     if (!users)
         users = std::make_shared<Json>(Json::array());
     if (!users->is_array())

@@ -1,5 +1,6 @@
 #include "kintone/Transport.h"
 
+#include <charconv>
 #include <chrono>
 #include <type_traits>
 
@@ -95,15 +96,23 @@ HttpResponse Transport::perform(CURL* handle, const HttpRequest& request, const 
     }
 
     // Without a proxy of Stampo's own, libcurl follows the desktop's (https_proxy, no_proxy), as any program on it
-    // does. A configured proxy is the only one, and no_proxy cannot bypass it.
+    // does. A configured proxy is the only one, and no_proxy cannot bypass it. Host and port go apart, the scheme
+    // given, so that neither can be read as anything else (the client has checked both).
     if (!proxy.host.empty()) {
-        const std::string address = proxy.host + ":" + proxy.port;
+        const std::string address = "http://" + proxy.host;
+        long port = 0;
+        std::from_chars(proxy.port.data(), proxy.port.data() + proxy.port.size(), port);
         setopt(CURLOPT_PROXY, address.c_str());
+        setopt(CURLOPT_PROXYPORT, port);
         setopt(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
         setopt(CURLOPT_NOPROXY, "");
         if (!proxy.user.empty()) {
             setopt(CURLOPT_PROXYUSERNAME, proxy.user.c_str());
             setopt(CURLOPT_PROXYPASSWORD, proxy.password.c_str());
+            // Whichever scheme the proxy asks for; libcurl takes the safest it offers, Basic only when it offers
+            // nothing else, so the password goes in clear text only to a proxy that asks for it so.
+            setopt(CURLOPT_PROXYAUTH,
+                   static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM | CURLAUTH_NEGOTIATE));
         }
         response.viaProxy = true;
     }

@@ -13,8 +13,9 @@ struct ProxyFields {
     std::string password;
 };
 
-// The proxy form's check: host and port, then user and password, must each be both filled or both empty. The
-// message of the first pair that is not, naming its empty member; none when both pairs pass. Nothing is trimmed.
+// The proxy form's check: host and port, then user and password, must each be both filled or both empty, and a host
+// and port given must be a host name or address and a port number. The message of the first check that fails; none
+// when all pass. Nothing is trimmed.
 std::optional<std::string> checkProxyForm(const ProxyFields& fields);
 
 } // namespace stampo
