@@ -2,6 +2,7 @@
 #include "attendance/PendingWorkEnds.h"
 #include "support/AttendanceRig.h"
 #include "support/KintoneTest.h"
+#include "support/LoopbackProxy.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -381,7 +382,7 @@ TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
 // second time by the session's end.
 TEST_F(AttendanceTest, AWorkEndIsOnItsWayFromItsFirstStep) {
     struct Gated final : Reachability {
-        bool isReachable() const override {
+        bool isReachable(const std::string&) const override {
             if (gated.exchange(false)) {
                 entered.count_down();
                 open.wait();
@@ -439,6 +440,38 @@ TEST_F(AttendanceTest, IncompleteSettingsSendNothing) {
         EXPECT_EQ(alert->messages().back(), "kintoneからの応答の形式が正しくありません") << body;
         EXPECT_EQ(attendance->recordno(), "") << body;
     }
+}
+
+// Where no public name resolves and only a proxy reaches out, the network counts as there when the proxy that carries
+// the request can be reached: Stampo's own, or the environment's for kintone's address.
+TEST_F(AttendanceTest, AProxyOnlyNetworkIsThereWhenItsProxyIs) {
+    LoopbackProxy open(LoopbackProxy::Kind::Tinyproxy);
+    ASSERT_TRUE(open.running()) << "tinyproxy cannot be started (is it installed?)";
+    const auto day = std::make_shared<Attendance>(
+        store, client, std::make_shared<HostReachability>("unresolvable.invalid"), mainQueue, alert);
+    const std::string environment = "http://127.0.0.1:" + open.port();
+    const struct {
+        const char *own, *environment, *noProxy;
+        bool sent;
+    } cases[] = {
+        {"localhost", "", "", true},
+        {"", environment.c_str(), "", true},
+        {"", environment.c_str(), "localhost,.cybozu.com", false},
+        {"", "", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.own << " " << c.environment << " " << c.noProxy);
+        store->setObjectForKey(c.own, "proxyHost");
+        store->setObjectForKey(*c.own ? open.port() : "", "proxyPort");
+        setenv("https_proxy", c.environment, 1);
+        setenv("no_proxy", c.noProxy, 1);
+        sim.clearRequests();
+        start("sato", day);
+        EXPECT_EQ(alert->messages().back(), c.sent ? sent : "ネットワークに接続していません");
+        EXPECT_EQ(sim.requests().size(), c.sent ? 1u : 0u);
+    }
+    unsetenv("https_proxy");
+    unsetenv("no_proxy");
 }
 
 // A list of kept work ends edited by hand loses nothing: without its quotes QSettings reads it as a list, and an entry

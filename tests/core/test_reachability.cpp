@@ -1,3 +1,4 @@
+#include "net/EnvironmentProxy.h"
 #include "net/Reachability.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +17,44 @@ int run(const std::string& command) {
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The probe host for a request made directly, the proxy's host for one that goes through a proxy.
 TEST(HostReachability, JudgesHostsByResolutionAndRoute) {
     for (const auto& [host, reachable] :
-         {std::pair{"localhost", true}, {"127.0.0.1", true}, {"nonexistent.invalid", false}, {"", false}})
-        EXPECT_EQ(stampo::HostReachability{host}.isReachable(), reachable) << '"' << host << '"';
+         {std::pair{"localhost", true}, {"127.0.0.1", true}, {"nonexistent.invalid", false}, {"", false}}) {
+        EXPECT_EQ(stampo::HostReachability{host}.isReachable({}), reachable) << '"' << host << '"';
+        EXPECT_EQ(stampo::HostReachability{"nonexistent.invalid"}.isReachable(host), reachable) << '"' << host << '"';
+        EXPECT_EQ(stampo::HostReachability{"localhost"}.isReachable(host), *host == '\0' || reachable) << host;
+    }
+}
+
+// The environment's proxy for kintone's address, as libcurl takes it.
+TEST(EnvironmentProxy, TheProxyOfTheEnvironmentUnlessNoProxyNamesTheHost) {
+    const char* const url = "https://example.cybozu.com/k/v1/record.json";
+    const struct {
+        const char *https, *httpsUpper, *all, *noProxy, *host;
+    } cases[] = {
+        {"", "", "", "", ""},
+        {"http://proxy.example:8080", "", "", "", "proxy.example"},
+        {"proxy.example", "", "", "", "proxy.example"},
+        {"http://alice:s3cr@t@[2001:db8::1]:3128/", "", "", "", "[2001:db8::1]"},
+        {"", "http://upper.example:80", "", "", "upper.example"},
+        {"", "", "socks5://all.example:1080", "", "all.example"},
+        {"http://proxy.example:8080", "", "", "*", ""},
+        {"http://proxy.example:8080", "", "", "localhost, .cybozu.com", ""},
+        {"http://proxy.example:8080", "", "", "CYBOZU.COM", ""},
+        {"http://proxy.example:8080", "", "", "example.cybozu.com", ""},
+        {"http://proxy.example:8080", "", "", "ample.cybozu.com,cybozu.cn", "proxy.example"},
+    };
+    for (const auto& c : cases) {
+        for (const auto& [name, value] : {std::pair{"https_proxy", c.https},
+                                          {"HTTPS_PROXY", c.httpsUpper},
+                                          {"all_proxy", c.all},
+                                          {"no_proxy", c.noProxy}})
+            setenv(name, value, 1);
+        EXPECT_EQ(stampo::EnvironmentProxy::hostFor(url), c.host) << c.https << c.httpsUpper << c.all << c.noProxy;
+    }
+    for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "no_proxy"})
+        unsetenv(name);
 }
 
 TEST(HostReachability, ProbeHostComesFromTheEnvironmentWhenSet) {

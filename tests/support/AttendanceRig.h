@@ -13,7 +13,7 @@ namespace stampo::test {
 // A reachability whose answer the test sets.
 class SwitchedReachability final : public Reachability {
 public:
-    bool isReachable() const override { return reachable; }
+    bool isReachable(const std::string&) const override { return reachable; }
     std::atomic<bool> reachable{true};
 };
 

@@ -2,5 +2,5 @@
 #include "net/Reachability.h"
 
 int main(int argc, char** argv) {
-    return argc == 2 && stampo::HostReachability{argv[1]}.isReachable() ? 0 : 1;
+    return argc == 2 && stampo::HostReachability{argv[1]}.isReachable({}) ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include "ZUMFunc.h"
 #include "attendance/PendingWorkEnds.h"
 #include "kintone/ErrorTexts.h"
+#include "net/EnvironmentProxy.h"
 #include "net/Reachability.h"
 
 #include <algorithm>
@@ -118,6 +119,17 @@ void Attendance::clearRecordnoIf(const std::string& value) {
     stateChanged();
 }
 
+// The request goes first to Stampo's own proxy when one is set, else to the one the environment gives for kintone's
+// address, else to kintone.
+bool Attendance::isReachable() const {
+    const Connection connection = Connection::fromStoreOrEmpty(*m_store);
+    const std::string proxyHost =
+        connection.proxy.host.empty()
+            ? EnvironmentProxy::hostFor(Kintone::serviceBase(connection.subDomain, connection.topLevelDomain))
+            : connection.proxy.host;
+    return m_reachability->isReachable(proxyHost);
+}
+
 bool Attendance::isClosing() const {
     std::lock_guard lock(m_stateMutex);
     return m_sessionOver || m_suspending > 0;
@@ -187,7 +199,7 @@ void Attendance::attend(const UserInfo& userInfo) {
 void Attendance::startWork() {
     clearRecordno();
     const auto now = m_clock();
-    if (!m_reachability->isReachable())
+    if (!isReachable())
         return queueAlert(offlineMessage);
     addStartRecord(ZUMFunc::datetime(now), now);
 }
@@ -295,7 +307,7 @@ void Attendance::sendEnd(const std::shared_ptr<EndContext>& context) {
     // A work end without a record has nothing to keep: it is only taken away.
     if (!context->recordId.empty())
         keepPendingWorkEnd(*context);
-    if (m_reachability->isReachable()) {
+    if (isReachable()) {
         updateEndRecord(context->recordId, context->endTime, context);
         context->done.acquire();
     }

@@ -95,6 +95,8 @@ private:
 
     void clearRecordno();
     void clearRecordnoIf(const std::string& value);
+    // Whether the network can be used for a request to kintone, through the proxy that carries it.
+    bool isReachable() const;
     // Whether the working day ends by itself now, so that one opening now ends at once.
     bool isClosing() const;
     // The kept work ends; an entry that cannot be read is told of once.

@@ -41,12 +41,17 @@ HostReachability::HostReachability()
 HostReachability::HostReachability(std::string probeHost)
     : m_probeHost(std::move(probeHost)) {}
 
-bool HostReachability::isReachable() const {
+bool HostReachability::isReachable(const std::string& proxyHost) const {
+    // Where no public name resolves and only a proxy reaches out (many a company's network), the question is
+    // whether the proxy can be reached.
+    std::string host = proxyHost.empty() ? m_probeHost : proxyHost;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(m_probeHost.c_str(), probePort, &hints, &found) != 0)
+    if (host.empty() || ::getaddrinfo(host.c_str(), probePort, &hints, &found) != 0)
         return false;
     const AddrInfoList addresses{found};
     for (const addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
