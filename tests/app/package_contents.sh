@@ -26,7 +26,7 @@ command -v dpkg-deb >/dev/null || exit 0
     fail "cpack -G DEB failed: $(cat "$scratch/cpack.log")"
 deb=$(ls "$scratch"/stampo_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt6widgets6 libqt6dbus6 libice6 libsecret-1-0 libcurl4 qt6-qpa-plugins ca-certificates; do
+for package in libqt6widgets6 libqt6dbus6 libice6 libproxy1v5 libsecret-1-0 libcurl4 qt6-qpa-plugins ca-certificates; do
     [[ ", $depends" == *", $package"* ]] || fail "Depends lacks $package: $depends"
 done
 dpkg-deb -c "$deb" >"$scratch/contents"

@@ -6,7 +6,7 @@
 #include "ZUMFunc.h"
 #include "attendance/PendingWorkEnds.h"
 #include "kintone/ErrorTexts.h"
-#include "net/EnvironmentProxy.h"
+#include "net/DesktopProxy.h"
 #include "net/Reachability.h"
 
 #include <algorithm>
@@ -119,13 +119,13 @@ void Attendance::clearRecordnoIf(const std::string& value) {
     stateChanged();
 }
 
-// The request goes first to Stampo's own proxy when one is set, else to the one the environment gives for kintone's
+// The request goes first to Stampo's own proxy when one is set, else to the one the desktop gives for kintone's
 // address, else to kintone.
 bool Attendance::isReachable() const {
     const Connection connection = Connection::fromStoreOrEmpty(*m_store);
     const std::string proxyHost =
         connection.proxy.host.empty()
-            ? EnvironmentProxy::hostFor(Kintone::serviceBase(connection.subDomain, connection.topLevelDomain))
+            ? DesktopProxy::hostFor(Kintone::serviceBase(connection.subDomain, connection.topLevelDomain))
             : connection.proxy.host;
     return m_reachability->isReachable(proxyHost);
 }

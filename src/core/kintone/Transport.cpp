@@ -1,5 +1,7 @@
 #include "kintone/Transport.h"
 
+#include "net/DesktopProxy.h"
+
 #include <charconv>
 #include <chrono>
 #include <type_traits>
@@ -95,10 +97,16 @@ HttpResponse Transport::perform(CURL* handle, const HttpRequest& request, const 
         setopt(CURLOPT_CONNECT_TO, connectTo.get());
     }
 
-    // Without a proxy of Stampo's own, libcurl follows the desktop's (https_proxy, no_proxy), as any program on it
-    // does. A configured proxy is the only one, and no_proxy cannot bypass it. Host and port go apart, the scheme
-    // given, so that neither can be read as anything else (the client has checked both).
-    if (!proxy.host.empty()) {
+    // Without a proxy of Stampo's own, the desktop's: the environment's (https_proxy, no_proxy), which libcurl follows
+    // by itself, or else the desktop's settings. A configured proxy is the only one, and no_proxy cannot bypass it.
+    // Host and port go apart, the scheme given, so that neither can be read as anything else (the client has checked
+    // both).
+    const std::string desktopProxy = proxy.host.empty() ? DesktopProxy::forUrl(request.url) : std::string();
+    if (!desktopProxy.empty()) {
+        setopt(CURLOPT_PROXY, desktopProxy.c_str());
+        setopt(CURLOPT_NOPROXY, "");
+        response.viaProxy = true;
+    } else if (!proxy.host.empty()) {
         const std::string address = "http://" + proxy.host;
         long port = 0;
         std::from_chars(proxy.port.data(), proxy.port.data() + proxy.port.size(), port);

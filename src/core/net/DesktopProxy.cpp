@@ -1,0 +1,95 @@
+#include "net/DesktopProxy.h"
+
+#include "net/EnvironmentProxy.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string_view>
+
+namespace stampo {
+
+namespace {
+
+struct ProxyFactory;
+
+// libproxy's entry points, loaded at the first request: it loads its configuration modules (GSettings, KConfig, a PAC
+// runner) as it starts.
+struct Libproxy {
+    ProxyFactory* (*factoryNew)() = nullptr;
+    char** (*getProxies)(ProxyFactory*, const char*) = nullptr;
+    void (*freeProxies)(char**) = nullptr;
+    ProxyFactory* factory = nullptr;
+};
+
+template <typename Function> bool resolve(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    return function != nullptr;
+}
+
+std::optional<Libproxy> load() {
+    // Never closed: the factory lives for the process.
+    void* library = dlopen("libproxy.so.1", RTLD_NOW | RTLD_LOCAL);
+    Libproxy proxy;
+    if (!library || !resolve(library, "px_proxy_factory_new", proxy.factoryNew) ||
+        !resolve(library, "px_proxy_factory_get_proxies", proxy.getProxies) ||
+        !resolve(library, "px_proxy_factory_free_proxies", proxy.freeProxies))
+        return std::nullopt;
+    proxy.factory = proxy.factoryNew();
+    if (!proxy.factory)
+        return std::nullopt;
+    return proxy;
+}
+
+const Libproxy* libproxy() {
+    static const std::optional<Libproxy> proxy = load();
+    return proxy ? &*proxy : nullptr;
+}
+
+// The host of "scheme://[user@]host[:port][/...]".
+std::string hostOf(std::string_view address) {
+    address.remove_prefix(address.find("://") + 3);
+    address = address.substr(0, address.find('/'));
+    if (const auto at = address.rfind('@'); at != std::string_view::npos)
+        address.remove_prefix(at + 1);
+    if (address.starts_with('['))
+        return std::string(address.substr(0, address.find(']') + 1));
+    return std::string(address.substr(0, address.find(':')));
+}
+
+} // namespace
+
+bool DesktopProxy::fromEnvironment() {
+    for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        if (const char* value = std::getenv(name); value != nullptr && *value != '\0')
+            return true;
+    return false;
+}
+
+std::string DesktopProxy::forUrl(const std::string& url) {
+    const Libproxy* proxy = fromEnvironment() ? nullptr : libproxy();
+    if (!proxy)
+        return {};
+    char** proxies = proxy->getProxies(proxy->factory, url.c_str());
+    if (!proxies)
+        return {};
+    // The first is the one to use; libproxy lists others to try after it, which a request does not.
+    const std::string first = proxies[0] ? proxies[0] : "";
+    proxy->freeProxies(proxies);
+    // "direct://", or a kind of proxy libcurl cannot speak to: the request goes directly.
+    for (const char* scheme : {"http://", "https://", "socks4://", "socks4a://", "socks5://"})
+        if (first.starts_with(scheme) && first.size() > std::string_view(scheme).size())
+            return first;
+    return {};
+}
+
+std::string DesktopProxy::hostFor(const std::string& url) {
+    if (fromEnvironment())
+        return EnvironmentProxy::hostFor(url);
+    const std::string proxy = forUrl(url);
+    return proxy.empty() ? std::string() : hostOf(proxy);
+}
+
+} // namespace stampo
