@@ -18,10 +18,13 @@ namespace {
 using DesktopProxyTest = KintoneTest;
 
 // GNOME's manual proxy for https, as its settings panel stores it, in a GSettings file of the test's own.
+// Written whole and renamed into place, as GSettings itself does, so that no half-written file is ever read.
 void setGnomeProxy(const QTemporaryDir& home, const std::string& port) {
-    std::filesystem::create_directories(home.filePath("glib-2.0/settings").toStdString());
-    std::ofstream(home.filePath("glib-2.0/settings/keyfile").toStdString())
+    const std::filesystem::path folder = home.filePath("glib-2.0/settings").toStdString();
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "keyfile.new")
         << "[system/proxy]\nmode='manual'\n\n[system/proxy/https]\nhost='127.0.0.1'\nport=" << port << "\n";
+    std::filesystem::rename(folder / "keyfile.new", folder / "keyfile");
 }
 
 // A work start where no public name resolves goes through the proxy GNOME's settings name; Stampo's own, when set, is
