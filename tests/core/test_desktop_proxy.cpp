@@ -70,6 +70,12 @@ TEST_F(DesktopProxyTest, GnomesProxyCarriesTheRequestWhenStampoHasNone) {
     store->setObjectForKey(open.port(), "proxyPort");
     EXPECT_EQ(start(), "送信完了");
     EXPECT_EQ(sim.requests("POST", recordPath).size(), 2u);
+
+    // The development hook sends every connection to a test server, which no proxy of the desktop's could reach.
+    setenv("STAMPO_CONNECT_TO", sim.connectTo().c_str(), 1);
+    EXPECT_EQ(DesktopProxy::forUrl(url), "");
+    EXPECT_EQ(DesktopProxy::hostFor(url), "");
+    unsetenv("STAMPO_CONNECT_TO");
 }
 
 } // namespace
