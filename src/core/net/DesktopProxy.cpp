@@ -48,17 +48,6 @@ const Libproxy* libproxy() {
     return proxy ? &*proxy : nullptr;
 }
 
-// The host of "scheme://[user@]host[:port][/...]".
-std::string hostOf(std::string_view address) {
-    address.remove_prefix(address.find("://") + 3);
-    address = address.substr(0, address.find('/'));
-    if (const auto at = address.rfind('@'); at != std::string_view::npos)
-        address.remove_prefix(at + 1);
-    if (address.starts_with('['))
-        return std::string(address.substr(0, address.find(']') + 1));
-    return std::string(address.substr(0, address.find(':')));
-}
-
 // With the development hook that sends every connection to a test server, a proxy of the desktop's (a company's)
 // could not reach it: the desktop's settings are not asked then, the environment's still are.
 bool redirected() {
@@ -69,10 +58,7 @@ bool redirected() {
 } // namespace
 
 bool DesktopProxy::fromEnvironment() {
-    for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-        if (const char* value = std::getenv(name); value != nullptr && *value != '\0')
-            return true;
-    return false;
+    return !EnvironmentProxy::address().empty();
 }
 
 std::string DesktopProxy::forUrl(const std::string& url) {
@@ -96,7 +82,7 @@ std::string DesktopProxy::hostFor(const std::string& url) {
     if (fromEnvironment())
         return EnvironmentProxy::hostFor(url);
     const std::string proxy = forUrl(url);
-    return proxy.empty() ? std::string() : hostOf(proxy);
+    return EnvironmentProxy::hostOf(proxy);
 }
 
 } // namespace stampo

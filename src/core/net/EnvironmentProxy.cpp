@@ -22,18 +22,6 @@ std::string lowered(std::string text) {
     return text;
 }
 
-// The host of "[scheme://][user[:password]@]host[:port][/...]".
-std::string hostOf(std::string_view address) {
-    if (const auto scheme = address.find("://"); scheme != std::string_view::npos)
-        address.remove_prefix(scheme + 3);
-    address = address.substr(0, address.find_first_of("/?#"));
-    if (const auto credentials = address.rfind('@'); credentials != std::string_view::npos)
-        address.remove_prefix(credentials + 1);
-    if (address.starts_with('['))
-        return std::string(address.substr(0, address.find(']') + 1));
-    return std::string(address.substr(0, address.find(':')));
-}
-
 // Whether no_proxy's list names `host`: the host itself or a domain above it, with or without a leading dot.
 bool bypasses(const std::string& noProxy, const std::string& host) {
     std::string list = noProxy;
@@ -51,8 +39,23 @@ bool bypasses(const std::string& noProxy, const std::string& host) {
 
 } // namespace
 
+std::string EnvironmentProxy::address() {
+    return variable({"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"});
+}
+
+std::string EnvironmentProxy::hostOf(std::string_view address) {
+    if (const auto scheme = address.find("://"); scheme != std::string_view::npos)
+        address.remove_prefix(scheme + 3);
+    address = address.substr(0, address.find_first_of("/?#"));
+    if (const auto credentials = address.rfind('@'); credentials != std::string_view::npos)
+        address.remove_prefix(credentials + 1);
+    if (address.starts_with('['))
+        return std::string(address.substr(0, address.find(']') + 1));
+    return std::string(address.substr(0, address.find(':')));
+}
+
 std::string EnvironmentProxy::hostFor(const std::string& url) {
-    const std::string proxy = variable({"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"});
+    const std::string proxy = address();
     if (proxy.empty() || bypasses(variable({"no_proxy", "NO_PROXY"}), lowered(hostOf(url))))
         return {};
     return hostOf(proxy);
