@@ -12,7 +12,7 @@ namespace stampo {
 
 namespace {
 
-// A message handler and an exit handler reach no object, only this.
+// Qt's message handler and libICE's I/O error handler reach no object, only this.
 std::mutex handlerMutex; // held while the handler runs
 std::function<void()> armedHandler;
 bool handlerRan = false;

@@ -132,6 +132,10 @@ bool Attendance::isReachable() const {
 
 bool Attendance::isClosing() const {
     std::lock_guard lock(m_stateMutex);
+    return isClosingLocked();
+}
+
+bool Attendance::isClosingLocked() const {
     return m_sessionOver || m_suspending > 0;
 }
 
@@ -236,7 +240,7 @@ void Attendance::startRecordAdded(const Json& response, std::chrono::system_cloc
         std::lock_guard lock(m_stateMutex);
         m_recordno = id->get<std::string>();
         m_startedAt = startedAt;
-        closing = m_sessionOver || m_suspending > 0;
+        closing = isClosingLocked();
     }
     stateChanged();
     queueAlert(sentMessage);

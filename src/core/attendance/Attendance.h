@@ -99,6 +99,8 @@ private:
     bool isReachable() const;
     // Whether the working day ends by itself now, so that one opening now ends at once.
     bool isClosing() const;
+    // The same, with m_stateMutex held.
+    bool isClosingLocked() const;
     // The kept work ends; an entry that cannot be read is told of once.
     std::vector<PendingWorkEnd> readPending() const;
     static void toStandardError(const std::string& notice);
