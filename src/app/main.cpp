@@ -1,5 +1,6 @@
 // stampo: the tray application. No window of its own stays open, so closing a form must not end the run.
 #include "AppDelegate.h"
+#include "CommandLine.h"
 #include "Keyring.h"
 #include "KeyringSettingsStore.h"
 #include "PlatformPreference.h"
@@ -41,6 +42,11 @@ constexpr auto requestsGrace = 1500ms;
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const auto answer = stampo::CommandLine::answer({argv, static_cast<std::size_t>(argc)})) {
+        std::fputs(answer->out.c_str(), stdout);
+        std::fputs(answer->err.c_str(), stderr);
+        return answer->exitCode;
+    }
     stampo::preferX11Platform();
     QApplication application(argc, argv);
     QApplication::setApplicationName("Stampo");

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The real program's command line, with no display, session bus or settings at hand: help and the version are
+# answered, Qt's own options go through (a session manager restarts the program with -session ID), anything else is
+# refused with status 2; and none of it creates a file, so neither the settings nor a running instance is touched.
+set -euo pipefail
+stampo=$1
+version=$2
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+failed=0
+
+# STATUS, a pattern for standard output, one for standard error, then the arguments.
+expect() {
+    local status=$1 out=$2 err=$3 got=0
+    shift 3
+    env -i HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime" \
+        "$stampo" "$@" >"$home/.out" 2>"$home/.err" || got=$?
+    if [ "$got" != "$status" ] || ! [[ $(cat "$home/.out") =~ $out ]] || ! [[ $(cat "$home/.err") =~ $err ]]; then
+        echo "stampo $*: status $got, standard output: $(cat "$home/.out"), standard error: $(cat "$home/.err")" >&2
+        failed=1
+    fi
+    rm -f "$home/.out" "$home/.err"
+}
+
+expect 0 '^使い方: stampo .*--version' '^$' --help
+expect 0 '^使い方: stampo' '^$' -h
+expect 0 "^stampo $version\$" '^$' --version
+expect 0 "^stampo $version" '^$' -session 10c0ffee0123456789 --version
+expect 0 "^stampo $version" '^$' --platform=offscreen -reverse -display :9 -v
+expect 2 '^$' '不明なオプションです: --frobnicate.*stampo --help' --frobnicate
+expect 2 '^$' '不明なオプションです: -reverse=yes' -reverse=yes
+expect 2 '^$' '引数は受け付けません: extra' -display :9 extra --help
+
+created=$(ls -A "$home")
+[ -z "$created" ] || {
+    echo "the command line created $created" >&2
+    failed=1
+}
+exit $failed
