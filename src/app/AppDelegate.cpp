@@ -174,7 +174,7 @@ void AppDelegate::quit() {
 }
 
 bool AppDelegate::isConfigured() const {
-    return !m_store->stringForKey("subDomain").value_or("").empty();
+    return !m_store->stringForKey(SettingsKeys::subDomain).value_or("").empty();
 }
 
 bool AppDelegate::requireConfigured() const {

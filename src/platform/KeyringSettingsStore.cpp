@@ -29,7 +29,7 @@ bool isSecret(const std::string& key) {
 
 // What a person recognises the item by in the keyring's window.
 std::string label(const std::string& key, const std::string& subDomain) {
-    std::string text = key == "authCode" ? "Stampo: kintone 認証コード" : "Stampo: プロキシのパスワード";
+    std::string text = key == SettingsKeys::authCode ? "Stampo: kintone 認証コード" : "Stampo: プロキシのパスワード";
     if (!subDomain.empty())
         text += " (" + subDomain + ")";
     return text;
@@ -103,7 +103,7 @@ struct KeyringSettingsStore::State {
         const std::optional<std::string> keptValue =
             kept == inKeyring.end() ? std::nullopt : std::optional<std::string>{kept->second};
         const bool wasListed = listed(key);
-        const std::string name = label(key, file->stringForKey("subDomain").value_or(""));
+        const std::string name = label(key, file->stringForKey(SettingsKeys::subDomain).value_or(""));
         lock.unlock();
 
         if (inFile && !inFile->empty()) {
@@ -257,7 +257,7 @@ void KeyringSettingsStore::setObjectForKey(const std::string& value, const std::
     if (isSecret(key)) {
         m_state->inKeyring.erase(key);
         m_state->enqueue(key);
-    } else if (key == "subDomain") {
+    } else if (key == SettingsKeys::subDomain) {
         for (const auto& [secret, kept] : m_state->inKeyring)
             m_state->enqueue(secret);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SettingsStore.h"
+#include "settings/SettingsKeys.h"
 
 #include <chrono>
 #include <functional>
@@ -21,7 +22,7 @@ public:
     // Told once, in words for the user, that the credentials stay in the settings file.
     using Notice = std::function<void(const std::string&)>;
     // The file key listing the credentials the keyring holds instead of the file.
-    static constexpr const char* keyringKeysKey = "keyringKeys";
+    static constexpr const char* keyringKeysKey = SettingsKeys::keyringKeys;
 
     // Reads the file's credentials from `keyring` in the background, which may take the user's unlocking it; a read of
     // a credential waits for that, nothing else does. A missing or failing keyring leaves them in `file`.

@@ -8,6 +8,7 @@
 #include "kintone/ErrorTexts.h"
 #include "net/DesktopProxy.h"
 #include "net/Reachability.h"
+#include "settings/SettingsKeys.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -36,7 +37,7 @@ constexpr const char* unreadableNotice =
 // A record body entry: the field stored under `fieldKey`, typed by its type key, holding `text`.
 bool putField(const SettingsStore& store, Kintone::Json& body, const std::string& fieldKey, const std::string& text) {
     const auto code = store.stringForKey(fieldKey);
-    const auto type = store.stringForKey(fieldKey + "Type");
+    const auto type = store.stringForKey(SettingsKeys::typeKey(fieldKey));
     if (!code || !type)
         return false;
     body[*code] = Kintone::fieldValue(*type, text);
@@ -193,10 +194,10 @@ void Attendance::didStampoAttend(const std::optional<UserInfo>& userInfo) {
 }
 
 void Attendance::attend(const UserInfo& userInfo) {
-    const auto employee = userInfo.find("keepUser");
+    const auto employee = userInfo.find(SettingsKeys::keepUser);
     if (employee == userInfo.end())
         return;
-    m_store->setObjectForKey(employee->second, "keepUser");
+    m_store->setObjectForKey(employee->second, SettingsKeys::keepUser);
     startWork();
 }
 
@@ -210,10 +211,10 @@ void Attendance::startWork() {
 
 void Attendance::addStartRecord(const std::string& startTime, std::chrono::system_clock::time_point startedAt) {
     Json body = Json::object();
-    const auto employee = m_store->stringForKey("keepUser");
+    const auto employee = m_store->stringForKey(SettingsKeys::keepUser);
     const auto connection = Connection::fromStore(*m_store);
-    if (!employee || !connection || !putField(*m_store, body, "fieldIn", startTime) ||
-        !putField(*m_store, body, "fieldUser", *employee))
+    if (!employee || !connection || !putField(*m_store, body, SettingsKeys::fieldIn, startTime) ||
+        !putField(*m_store, body, SettingsKeys::fieldUser, *employee))
         return queueAlert(incompleteMessage);
     beginSending();
     m_kintone.addRecord(
@@ -333,7 +334,7 @@ void Attendance::updateEndRecord(const std::string& recordId, const std::string&
     }
     Json body = Json::object();
     const auto connection = Connection::fromStore(*m_store);
-    if (!connection || !putField(*m_store, body, "fieldOut", endTime)) {
+    if (!connection || !putField(*m_store, body, SettingsKeys::fieldOut, endTime)) {
         // Automatic work ends keep what they could not send, for a later attempt with complete settings.
         if (context->interactive)
             dropPendingWorkEnd(*context);

@@ -1,6 +1,7 @@
 #include "attendance/PendingWorkEnds.h"
 
 #include "SettingsStore.h"
+#include "settings/SettingsKeys.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,9 +12,9 @@ namespace stampo {
 
 namespace {
 
-constexpr const char* listKey = "keepWorkEnds";
-constexpr const char* recordKey = "keepRecordno";
-constexpr const char* timeKey = "keepOuttime";
+constexpr const char* listKey = SettingsKeys::keepWorkEnds;
+constexpr const char* recordKey = SettingsKeys::keepRecordno;
+constexpr const char* timeKey = SettingsKeys::keepOuttime;
 constexpr const char* separator = ", ";
 // Longer than any id a 64-bit counter gives.
 constexpr std::size_t maxRecordIdLength = 20;

@@ -2,6 +2,7 @@
 
 #include "SettingsStore.h"
 #include "kintone/ErrorTexts.h"
+#include "settings/SettingsKeys.h"
 
 #include <arpa/inet.h>
 
@@ -19,8 +20,9 @@ namespace {
 // Each setting in the order the connection holds it; a missing one is none.
 std::array<std::optional<std::string>, 8> read(const SettingsStore& store) {
     std::array<std::optional<std::string>, 8> values;
-    const char* const keys[] = {"subDomain", "topLevelDomain", "appID",     "authCode",
-                                "proxyHost", "proxyPort",      "proxyUser", "proxyPassword"};
+    using namespace SettingsKeys;
+    const char* const keys[] = {subDomain, topLevelDomain, appID,     authCode,
+                                proxyHost, proxyPort,      proxyUser, proxyPassword};
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = store.stringForKey(keys[i]);
     return values;

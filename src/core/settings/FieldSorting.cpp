@@ -1,5 +1,7 @@
 #include "settings/FieldSorting.h"
 
+#include "settings/SettingsKeys.h"
+
 namespace stampo {
 namespace {
 
@@ -60,7 +62,9 @@ Json splitFieldLists(const Json& properties) {
             employee.push_back(field);
         }
     });
-    return Json{{"fieldIn", std::move(start)}, {"fieldOut", std::move(end)}, {"fieldUser", std::move(employee)}};
+    return Json{{SettingsKeys::fieldIn, std::move(start)},
+                {SettingsKeys::fieldOut, std::move(end)},
+                {SettingsKeys::fieldUser, std::move(employee)}};
 }
 
 Json nameFieldLists(const Json& relatedProperties) {
@@ -69,7 +73,7 @@ Json nameFieldLists(const Json& relatedProperties) {
         if (type == "SINGLE_LINE_TEXT" && !isLookup(field))
             names.push_back(field);
     });
-    return Json{{"fieldUserDisplay", std::move(names)}};
+    return Json{{SettingsKeys::fieldUserDisplay, std::move(names)}};
 }
 
 std::optional<std::string> nameSourceApp(const Json& properties, const std::string& fieldCode) {

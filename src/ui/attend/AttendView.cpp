@@ -4,6 +4,7 @@
 #include "MainQueue.h"
 #include "SettingsStore.h"
 #include "employees/EmployeeList.h"
+#include "settings/SettingsKeys.h"
 #include "widgets/Notifications.h"
 #include "widgets/ZUMContainerView.h"
 
@@ -20,7 +21,7 @@ namespace {
 
 using Json = Kintone::Json;
 
-constexpr const char* keepUser = "keepUser";
+using SettingsKeys::keepUser;
 constexpr int formWidth = 275;
 constexpr qreal controlX = 10;
 constexpr qreal controlWidth = 250;
@@ -38,13 +39,13 @@ void ignoreFailure() {}
 // The lookup step: runs on a kintone worker, so it holds the store and client itself, never the view.
 void loadLookupRecords(const std::shared_ptr<SettingsStore>& store, const Kintone& kintone, const Json& properties,
                        const AttendView::Completion& completion) {
-    const auto lookup = employeeLookup(properties, text(*store, "fieldUser"));
+    const auto lookup = employeeLookup(properties, text(*store, SettingsKeys::fieldUser));
     if (!lookup)
         return completion(Json::array({employeePlaceholder()}));
     kintone.getRecords(
         Connection::fromStoreOrEmpty(*store).forApp(lookup->relatedApp), lookup->filterCond, lookup->sort,
         [store, keyField = lookup->relatedKeyField, completion](const Json& records) {
-            completion(employeesFromRecords(records, keyField, text(*store, "fieldUserDisplay")));
+            completion(employeesFromRecords(records, keyField, text(*store, SettingsKeys::fieldUserDisplay)));
         },
         ignoreFailure);
 }
@@ -109,7 +110,7 @@ void AttendView::buttonAction(ZUMButton* sender) {
 
 void AttendView::loadEmployees(Completion completion) const {
     const Connection c = Connection::fromStoreOrEmpty(*m_store);
-    if (m_store->stringForKey("fieldUserType") == "USER_SELECT") {
+    if (m_store->stringForKey(SettingsKeys::typeKey(SettingsKeys::fieldUser)) == "USER_SELECT") {
         m_kintone.getUsers(
             0, Kintone::usersPrefix(c), usersPageSize, c.authCode, c.proxy, ignoreFailure,
             std::make_shared<Json>(Json::array()),

@@ -80,7 +80,8 @@ void AuthView::buttonAction(ZUMButton* sender) {
         m_alert->show(*message);
         return;
     }
-    emit m_notifications->didStampoAuthorization({{"authCode", QString::fromStdString(authCode(name, password))}});
+    emit m_notifications->didStampoAuthorization(
+        {{SettingsKeys::authCode, QString::fromStdString(authCode(name, password))}});
     closeWindow();
 }
 

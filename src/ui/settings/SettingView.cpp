@@ -34,16 +34,7 @@ namespace {
 
 using Json = Kintone::Json;
 
-namespace key {
-constexpr const char* subDomain = "subDomain";
-constexpr const char* topLevelDomain = "topLevelDomain";
-constexpr const char* authCode = "authCode";
-constexpr const char* appID = "appID";
-constexpr const char* fieldIn = "fieldIn";
-constexpr const char* fieldOut = "fieldOut";
-constexpr const char* fieldUser = "fieldUser";
-constexpr const char* fieldUserDisplay = "fieldUserDisplay";
-} // namespace key
+namespace key = SettingsKeys;
 
 constexpr int formWidth = 575;
 constexpr qreal margin = 10;
