@@ -3,7 +3,6 @@
 #include "kintone/CurlLibrary.h"
 
 #include <array>
-#include <memory>
 #include <mutex>
 
 namespace stampo {
@@ -28,15 +27,5 @@ private:
     CURLSH* m_share = nullptr;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> m_locks;
 };
-
-struct CurlEasyDeleter {
-    void operator()(CURL* handle) const { CurlLibrary::instance()->easyCleanup(handle); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
-
-struct CurlSlistDeleter {
-    void operator()(curl_slist* list) const { CurlLibrary::instance()->slistFreeAll(list); }
-};
-using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 
 } // namespace stampo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kintone/CurlHandles.h"
 #include "kintone/CurlShare.h"
 #include "kintone/HttpExchange.h"
 

@@ -1,5 +1,6 @@
 #include "kintone/Transport.h"
 
+#include "kintone/CurlHandles.h"
 #include "net/DesktopProxy.h"
 
 #include <charconv>
