@@ -175,5 +175,5 @@ TEST(KintoneParseAnswer, RefusesWhatIsNotJsonOrNestsTooDeep) {
         {R"({"a":)", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Kintone::parseAnswer(c.text).has_value(), c.taken) << c.text.substr(0, 60);
+        EXPECT_EQ(KintoneAnswer::parse(c.text).has_value(), c.taken) << c.text.substr(0, 60);
 }

@@ -14,5 +14,5 @@ inline void require(bool holds) {
 
 // The input as the client hands a kintone answer on; none when it would refuse it.
 inline std::optional<Json> parsedAnswer(const std::uint8_t* data, std::size_t size) {
-    return stampo::Kintone::parseAnswer({reinterpret_cast<const char*>(data), size});
+    return stampo::KintoneAnswer::parse({reinterpret_cast<const char*>(data), size});
 }

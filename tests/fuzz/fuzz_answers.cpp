@@ -17,6 +17,7 @@ namespace {
 
 using stampo::Connection;
 using stampo::Kintone;
+using stampo::KintoneAnswer;
 
 constexpr std::size_t usersPageSize = 2; // so that short inputs reach the paging
 
@@ -57,7 +58,7 @@ stampo::HttpResponse nextAnswer(std::string_view& answers) {
 // dashes, which the client may refuse as unfit for an address.
 std::optional<Json> cursorRecords(std::string_view answers) {
     const stampo::HttpResponse created = nextAnswer(answers);
-    const auto cursor = Kintone::parseAnswer(created.body);
+    const auto cursor = KintoneAnswer::parse(created.body);
     if (created.curlCode != 0 || created.status != 200 || !cursor || !cursor->is_object() ||
         !cursor->value("id", Json()).is_string())
         return Json();
@@ -67,7 +68,7 @@ std::optional<Json> cursorRecords(std::string_view answers) {
     Json records = Json::array();
     for (;;) {
         const stampo::HttpResponse answer = nextAnswer(answers);
-        auto page = Kintone::parseAnswer(answer.body);
+        auto page = KintoneAnswer::parse(answer.body);
         if (answer.curlCode != 0 || answer.status != 200 || !page || !page->is_object())
             return Json();
         const Json next = page->value("next", Json());
@@ -87,7 +88,7 @@ Json expectedUsers(std::string_view answers) {
     Json users = Json::array();
     for (;;) {
         const stampo::HttpResponse answer = nextAnswer(answers);
-        const auto page = Kintone::parseAnswer(answer.body);
+        const auto page = KintoneAnswer::parse(answer.body);
         if (answer.curlCode != 0 || answer.status != 200 || !page || !page->is_object())
             return Json();
         const Json list = page->value("users", Json());
@@ -107,7 +108,7 @@ Kintone::FailureCause expectedCause(const stampo::HttpResponse& answer) {
     const int status = answer.status;
     if (status == 429 || status >= 500)
         return Kintone::FailureCause::Unavailable;
-    const Json body = Kintone::parseAnswer(answer.body).value_or(Json());
+    const Json body = KintoneAnswer::parse(answer.body).value_or(Json());
     const bool kintones = body.is_object() && body.contains("code") && body["code"].is_string() &&
                           body.contains("message") && body["message"].is_string();
     return status >= 400 && status < 500 && kintones ? Kintone::FailureCause::Refused

@@ -9,7 +9,7 @@ namespace stampo {
 
 namespace {
 
-using Json = Kintone::Json;
+using Json = KintoneAnswer::Json;
 
 // Reads a cursor page answer without building it: whether it is JSON no deeper than any kintone answer, whether it
 // is an object, and the last of its top-level "next" and "records" members (as the built answer would keep them).
@@ -29,7 +29,7 @@ public:
     bool start_object(std::size_t) {
         value();
         m_isObject = m_isObject || m_depth == 0;
-        return ++m_depth <= Kintone::maxAnswerDepth;
+        return ++m_depth <= KintoneAnswer::maxDepth;
     }
     bool key(Json::string_t& name) {
         if (m_depth != 1)
@@ -49,7 +49,7 @@ public:
         value();
         if (m_depth == 1 && m_member == Member::Records)
             m_records = 0;
-        return ++m_depth <= Kintone::maxAnswerDepth;
+        return ++m_depth <= KintoneAnswer::maxDepth;
     }
     bool end_array() {
         --m_depth;
@@ -84,7 +84,7 @@ private:
 
 } // namespace
 
-CursorPages::CursorPages(std::shared_ptr<Json> records, Kintone::Success success, Reject reject,
+CursorPages::CursorPages(std::shared_ptr<Json> records, KintoneAnswer::Success success, Reject reject,
                          TransportOptions::ThreadStarter startThread)
     : m_records(std::move(records))
     , m_success(std::move(success))
@@ -94,18 +94,18 @@ CursorPages::CursorPages(std::shared_ptr<Json> records, Kintone::Success success
 CursorPages::Next CursorPages::take(std::string body) {
     PageScan scan;
     if (!Json::sax_parse(body.begin(), body.end(), &scan)) {
-        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Unexpected);
+        fail(ErrorTexts::unreadableAnswer(200), KintoneAnswer::FailureCause::Unexpected);
         return Next::None;
     }
     const std::optional<bool> next = scan.next();
     if (!next) {
-        fail(ErrorTexts::unexpectedAnswer(), Kintone::FailureCause::Unexpected);
+        fail(ErrorTexts::unexpectedAnswer(), KintoneAnswer::FailureCause::Unexpected);
         return Next::None;
     }
     std::unique_lock lock(m_mutex);
     if (m_unreadable) {
         lock.unlock();
-        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Unexpected);
+        fail(ErrorTexts::unreadableAnswer(200), KintoneAnswer::FailureCause::Unexpected);
         return Next::None;
     }
     if (*next) {
@@ -113,7 +113,7 @@ CursorPages::Next CursorPages::take(std::string body) {
         const bool startBuilder = !std::exchange(m_builderRunning, true);
         lock.unlock();
         if (startBuilder && !m_startThread([self = shared_from_this()] { self->buildPages(); })) {
-            fail(ErrorTexts::cannotStart(), Kintone::FailureCause::NotSent);
+            fail(ErrorTexts::cannotStart(), KintoneAnswer::FailureCause::NotSent);
             return Next::None;
         }
         return Next::Page;
@@ -124,7 +124,7 @@ CursorPages::Next CursorPages::take(std::string body) {
     const bool readable = !m_unreadable;
     lock.unlock();
     if (!readable || !build(body))
-        fail(ErrorTexts::unreadableAnswer(200), Kintone::FailureCause::Unexpected);
+        fail(ErrorTexts::unreadableAnswer(200), KintoneAnswer::FailureCause::Unexpected);
     else if (end() && m_success)
         m_success(*m_records);
     return Next::None;
@@ -155,7 +155,7 @@ bool CursorPages::buildNext(std::unique_lock<std::mutex>& lock) {
 
 bool CursorPages::build(const std::string& body) {
     // The scan has checked what this could refuse.
-    std::optional<Json> answer = Kintone::parseAnswer(body);
+    std::optional<Json> answer = KintoneAnswer::parse(body);
     if (!answer)
         return false;
     for (Json& record : (*answer)["records"])
@@ -163,7 +163,7 @@ bool CursorPages::build(const std::string& body) {
     return true;
 }
 
-void CursorPages::fail(const std::string& message, Kintone::FailureCause cause) {
+void CursorPages::fail(const std::string& message, KintoneAnswer::FailureCause cause) {
     if (end())
         m_reject(message, cause);
 }

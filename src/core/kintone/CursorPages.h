@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kintone/Kintone.h"
+#include "kintone/KintoneAnswer.h"
 #include "kintone/TransportOptions.h"
 
 #include <condition_variable>
@@ -18,20 +18,20 @@ namespace stampo {
 // page is built on the session's thread, once the earlier ones are, so that the read ends there as any request does.
 class CursorPages final : public std::enable_shared_from_this<CursorPages> {
 public:
-    using Json = Kintone::Json;
-    using Reject = std::function<void(const std::string& message, Kintone::FailureCause cause)>;
+    using Json = KintoneAnswer::Json;
+    using Reject = KintoneAnswer::Reject;
     enum class Next { None, Page };
 
     // `records` receives every page's records; then `success` gets the whole list. `reject` ends the read on the
     // first failure. Exactly one of the two is called, on the thread that calls take() or fail().
-    CursorPages(std::shared_ptr<Json> records, Kintone::Success success, Reject reject,
+    CursorPages(std::shared_ptr<Json> records, KintoneAnswer::Success success, Reject reject,
                 TransportOptions::ThreadStarter startThread);
 
     // Takes one page answer (a whole status-200 answer) on the session's thread and says whether another page is to
     // be read. A page that cannot be used ends the read.
     Next take(std::string body);
     // Ends the read with `message`, unless it has ended already.
-    void fail(const std::string& message, Kintone::FailureCause cause);
+    void fail(const std::string& message, KintoneAnswer::FailureCause cause);
 
 private:
     // The builder thread: builds the waiting pages.
@@ -44,7 +44,7 @@ private:
     bool end();
 
     const std::shared_ptr<Json> m_records;
-    const Kintone::Success m_success;
+    const KintoneAnswer::Success m_success;
     const Reject m_reject;
     const TransportOptions::ThreadStarter m_startThread;
 

@@ -10,7 +10,7 @@ namespace stampo::ErrorTexts {
 
 // A request that got no whole HTTP answer: one text per class of failure, with curl's code in brackets.
 std::string transport(const HttpResponse& response);
-// The answer body is not JSON (or is empty), or nests too deep (Kintone::parseAnswer).
+// The answer body is not JSON (or is empty), or nests too deep (KintoneAnswer::parse).
 std::string unreadableAnswer(long status);
 // A status other than 200 whose answer carries no text "message".
 std::string httpStatus(long status);

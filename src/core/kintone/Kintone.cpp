@@ -30,30 +30,6 @@ constexpr const char* cursorPath = "/k/v1/records/cursor.json";
 constexpr const char* usersPath = "/v1/users.json";
 constexpr int cursorPageSize = 500;
 
-// Whether arrays and objects nest deeper than `limit` in a JSON text: brackets are counted outside strings.
-bool nestsDeeperThan(std::string_view text, int limit) {
-    int depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if ((c == '[' || c == '{') && ++depth > limit) {
-            return true;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return false;
-}
-
 // Whether an address a caller gives is exactly "https://" + the service host of some valid subdomain and region +
 // `tail`, so that it can carry the auth code nowhere else.
 bool isServiceAddress(const std::string& address, const std::string& tail) {
@@ -105,7 +81,7 @@ Kintone::FailureCause causeOf(long status, const std::optional<Json>& parsed) {
 Answer interpret(const HttpResponse& response) {
     if (response.curlCode != 0)
         return {{}, ErrorTexts::transport(response), Kintone::FailureCause::NoAnswer};
-    std::optional<Json> parsed = Kintone::parseAnswer(response.body);
+    std::optional<Json> parsed = KintoneAnswer::parse(response.body);
     const Kintone::FailureCause cause = causeOf(response.status, parsed);
     if (!parsed)
         return {{}, ErrorTexts::unreadableAnswer(response.status), cause};
@@ -146,15 +122,6 @@ std::string Kintone::serviceBase(const std::string& subDomain, const std::string
 
 std::string Kintone::usersPrefix(const Connection& connection) {
     return serviceBase(connection.subDomain, connection.topLevelDomain) + usersPath + "?offset=";
-}
-
-std::optional<Kintone::Json> Kintone::parseAnswer(std::string_view text) {
-    if (nestsDeeperThan(text, maxAnswerDepth))
-        return std::nullopt;
-    std::optional<Json> parsed(Json::parse(text.begin(), text.end(), nullptr, false));
-    if (parsed->is_discarded())
-        return std::nullopt;
-    return parsed;
 }
 
 Kintone::Json Kintone::fieldValue(const std::string& fieldType, const std::string& text) {

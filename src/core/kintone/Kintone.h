@@ -2,6 +2,7 @@
 
 #include "kintone/Connection.h"
 #include "kintone/HttpExchange.h"
+#include "kintone/KintoneAnswer.h"
 #include "kintone/TransportOptions.h"
 
 #include <nlohmann/json.hpp>
@@ -26,20 +27,10 @@ class Transport;
 // The client keeps no state between requests: connection data is passed to every operation anew.
 class Kintone final {
 public:
-    using Json = nlohmann::ordered_json;
-    using Success = std::function<void(const Json& result)>;
+    using Json = KintoneAnswer::Json;
+    using Success = KintoneAnswer::Success;
     using Failure = std::function<void()>;
-    // Why a request failed, for callers that treat "kintone refused it" unlike every other failure: only a refusal
-    // shows that kintone itself has seen the request and will not take it.
-    enum class FailureCause {
-        NotSent,     // refused before sending: bad input, or no thread could be started
-        NoAnswer,    // the transport failed: no whole answer arrived
-        Unavailable, // answered by a status saying the request was not taken now: too many requests (429), or a
-                     // server's or gateway's failure (5xx)
-        Unexpected,  // answered, but not as kintone answers: not JSON, not the form asked for, or an error status
-                     // without kintone's error object (a proxy's or a captive portal's page)
-        Refused,     // kintone's own error object ("code" and "message") with a 4xx status
-    };
+    using FailureCause = KintoneAnswer::FailureCause;
     using FailureWithCause = std::function<void(FailureCause cause)>;
 
     Kintone(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert,
@@ -55,13 +46,6 @@ public:
                       Failure failure) const;
     void updateRecord(const Connection& connection, const std::string& recordId, const Json& record, Success success,
                       FailureWithCause failure) const;
-
-    // An answer body as JSON; none when it is not JSON or nests deeper than maxAnswerDepth. Copying, comparing and
-    // printing a JSON value recurse once per level, so a deeper answer would overflow the stack of whichever part
-    // of the application used it.
-    static std::optional<Json> parseAnswer(std::string_view text);
-    // kintone's deepest answers (subtable rows, lookup mappings) nest about ten levels.
-    static constexpr int maxAnswerDepth = 64;
 
     // The value object of one field in a record body.
     static Json fieldValue(const std::string& fieldType, const std::string& text);

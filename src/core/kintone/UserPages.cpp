@@ -9,7 +9,7 @@
 
 namespace stampo {
 
-UserPages::UserPages(Reader reader, std::shared_ptr<Json> users, Kintone::Success success, Reject reject)
+UserPages::UserPages(Reader reader, std::shared_ptr<Json> users, KintoneAnswer::Success success, Reject reject)
     : m_reader(std::move(reader))
     , m_users(std::move(users))
     , m_success(std::move(success))
@@ -31,7 +31,7 @@ void UserPages::send(std::vector<Request> requests) {
                                                 Page answer) { self->take(page, lane, std::move(answer)); });
         if (!started)
             take(request.page, std::move(request.lane),
-                 {.problem = ErrorTexts::cannotStart(), .cause = Kintone::FailureCause::NotSent});
+                 {.problem = ErrorTexts::cannotStart(), .cause = KintoneAnswer::FailureCause::NotSent});
     }
 }
 
@@ -70,7 +70,7 @@ UserPages::Outcome UserPages::takeInOrder(Page& failure) {
             return Outcome::Read;
         // A server that keeps sending full pages cannot run the offset past what an int holds.
         if (offsetOf(++m_next) > INT_MAX) {
-            failure = {.problem = ErrorTexts::unexpectedAnswer(), .cause = Kintone::FailureCause::Unexpected};
+            failure = {.problem = ErrorTexts::unexpectedAnswer(), .cause = KintoneAnswer::FailureCause::Unexpected};
             return Outcome::Failed;
         }
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kintone/Kintone.h"
+#include "kintone/KintoneAnswer.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,19 +22,19 @@ class Session;
 // in: the first page that is short or failed ends the read, and what comes after it is dropped.
 class UserPages final : public std::enable_shared_from_this<UserPages> {
 public:
-    using Json = Kintone::Json;
+    using Json = KintoneAnswer::Json;
     // One page's answer: its users, or the failure to report when the read ends on it.
     struct Page {
         std::optional<Json> users{}; // an array
         std::string problem{};
-        Kintone::FailureCause cause = Kintone::FailureCause::Unexpected;
+        KintoneAnswer::FailureCause cause = KintoneAnswer::FailureCause::Unexpected;
     };
     using Done = std::function<void(Page page)>;
     // Starts the request for the page at `offset` on `lane`, `done` taking its answer on the lane's thread; false when
     // it could not be started (`done` is then never called).
     using Fetch = std::function<bool(Session& lane, int offset, Done done)>;
     using NewLane = std::function<std::shared_ptr<Session>()>;
-    using Reject = std::function<void(const std::string& message, Kintone::FailureCause cause)>;
+    using Reject = KintoneAnswer::Reject;
 
     struct Reader {
         int offset = 0; // of the first page
@@ -46,7 +46,7 @@ public:
 
     // `users` (an array) receives every page's users; then `success` gets the whole list. `reject` ends the read on
     // its first failure in page order. Exactly one of the two is called, on a lane's thread.
-    UserPages(Reader reader, std::shared_ptr<Json> users, Kintone::Success success, Reject reject);
+    UserPages(Reader reader, std::shared_ptr<Json> users, KintoneAnswer::Success success, Reject reject);
 
     // Asks for the first page.
     void start();
@@ -70,7 +70,7 @@ private:
 
     const Reader m_reader;
     const std::shared_ptr<Json> m_users;
-    const Kintone::Success m_success;
+    const KintoneAnswer::Success m_success;
     const Reject m_reject;
 
     std::mutex m_mutex;
