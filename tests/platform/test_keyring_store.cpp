@@ -21,7 +21,8 @@
 #include <vector>
 
 // These tests run under tests/support/keyring_session.py: KeyringStore, FailingKeyring and LockedKeyring with a
-// real gnome-keyring-daemon on a private bus, NoKeyring with none; each suite in a process of its own.
+// real gnome-keyring-daemon on a private bus, NoKeyring with none; each suite in a process of its own. NoKeyring also
+// stands in for a Secret Service that takes a secret and gives back something else.
 
 namespace {
 
@@ -296,6 +297,41 @@ TEST_F(NoKeyring, TheFileKeepsTheCredentials) {
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices.front().find("Secret Service"), std::string::npos);
     EXPECT_EQ(notices.front().find("読み込めません"), std::string::npos);
+}
+
+// Takes every secret and gives back `readBack` for it.
+class UnfaithfulKeyring final : public stampo::Keyring {
+public:
+    explicit UnfaithfulKeyring(std::optional<std::string> readBack)
+        : Keyring({})
+        , m_readBack(std::move(readBack)) {}
+    std::optional<std::map<std::string, std::string>> readAll() const override {
+        return std::map<std::string, std::string>{};
+    }
+    bool store(const std::string&, const std::string&, const std::string&) const override { return true; }
+    std::optional<std::string> read(const std::string&) const override { return m_readBack; }
+    bool remove(const std::string&) const override { return true; }
+
+private:
+    std::optional<std::string> m_readBack;
+};
+
+TEST_F(NoKeyring, ASecretTheKeyringDoesNotGiveBackStaysInTheFile) {
+    for (const std::optional<std::string>& readBack :
+         {std::optional<std::string>{}, std::optional<std::string>{"other"}}) {
+        notices.clear();
+        auto store =
+            std::make_unique<KeyringSettingsStore>(file(), std::make_unique<UnfaithfulKeyring>(readBack),
+                                                   [this](const std::string& text) { notices.push_back(text); });
+        store->setObjectForKey("code", "authCode");
+        store->setObjectForKey("pw", "proxyPassword");
+        ASSERT_TRUE(store->waitIdle(20s));
+        EXPECT_EQ(store->stringForKey("authCode"), "code");
+        EXPECT_EQ(file()->stringForKey("authCode"), "code") << readBack.value_or("(nothing)");
+        EXPECT_EQ(file()->stringForKey("proxyPassword"), "pw");
+        EXPECT_EQ(file()->objectForKey(KeyringSettingsStore::keyringKeysKey), std::nullopt);
+        EXPECT_EQ(notices.size(), 1u);
+    }
 }
 
 } // namespace
