@@ -151,7 +151,7 @@ void AppDelegate::observe() {
     connect(
         m_notifications, &Notifications::didStampoAttend, this,
         [attendance = m_attendance](const QVariantMap& userInfo) {
-            attendance->didStampoAttendInBackground(toUserInfo(userInfo));
+            attendance->didStampoAttend(toUserInfo(userInfo));
         },
         Qt::DirectConnection);
     connect(

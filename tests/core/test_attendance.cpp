@@ -318,7 +318,7 @@ TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
         const auto day = make(client);
         sim.clearRequests();
         sim.addFault({"POST", recordPath, "", 0, 1, late});
-        day->didStampoAttendInBackground(Attendance::UserInfo{{"keepUser", "sato"}});
+        day->didStampoAttend(Attendance::UserInfo{{"keepUser", "sato"}});
         ASSERT_TRUE(sim.waitForRequests(1, deadline));
         EXPECT_TRUE(day->endBySelf(ending, soon()));
         ASSERT_EQ(sim.requests("PUT", recordPath).size(), 1u) << "the day the start opened has no end";
@@ -368,7 +368,7 @@ TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
     Fault afterWaking = fault(Fault::Kind::Delay);
     afterWaking.after = "size=";
     sim.addFault({"POST", recordPath, "", 0, 1, afterWaking});
-    sleeping->didStampoAttendInBackground(Attendance::UserInfo{{"keepUser", "sato"}});
+    sleeping->didStampoAttend(Attendance::UserInfo{{"keepUser", "sato"}});
     ASSERT_TRUE(sim.waitForRequests(1, deadline));
     EXPECT_FALSE(sleeping->endBySelf(Ending::Suspend, std::chrono::steady_clock::now() + 50ms));
     Outcome woken;

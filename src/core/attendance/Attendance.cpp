@@ -13,8 +13,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <semaphore>
-#include <system_error>
-#include <thread>
 
 namespace stampo {
 
@@ -167,7 +165,7 @@ void Attendance::inBackground(std::function<void()> work) {
         run();
 }
 
-void Attendance::didStampoAttendInBackground(const std::optional<UserInfo>& userInfo) {
+void Attendance::didStampoAttend(const std::optional<UserInfo>& userInfo) {
     if (userInfo)
         inBackground([self = shared_from_this(), userInfo = *userInfo] { self->attend(userInfo); });
 }
@@ -180,17 +178,6 @@ void Attendance::endWorkInBackground(bool interactive) {
 
 void Attendance::queueAlert(const std::string& message) const {
     m_mainQueue->async([alert = m_alert, message] { alert->show(message); });
-}
-
-void Attendance::didStampoAttend(const std::optional<UserInfo>& userInfo) {
-    if (!userInfo)
-        return;
-    // The worker only hands the request over; waiting for it keeps the caller's order of events.
-    try {
-        std::thread([this, &userInfo] { attend(*userInfo); }).join();
-    } catch (const std::system_error&) {
-        attend(*userInfo);
-    }
 }
 
 void Attendance::attend(const UserInfo& userInfo) {

@@ -44,9 +44,6 @@ public:
                std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Alert> alert,
                Clock clock = &std::chrono::system_clock::now, Notice notice = toStandardError);
 
-    // The "didStampoAttend" notification: stores the chosen employee and starts the working day. Runs on a worker;
-    // returns once the work start has been handed to kintone or has stopped.
-    void didStampoAttend(const std::optional<UserInfo>& userInfo);
     void startWork();
     // `startTime` is `startedAt` as kintone's date-time text.
     void addStartRecord(const std::string& startTime, std::chrono::system_clock::time_point startedAt);
@@ -56,9 +53,10 @@ public:
     void endWork(bool interactive, const std::optional<std::string>& recordId = std::nullopt,
                  const std::optional<std::string>& endTime = std::nullopt);
 
-    // The same on a thread of their own, returning at once: for the main thread, which must never wait for
-    // kintone. The attempt counts as sending from the call on.
-    void didStampoAttendInBackground(const std::optional<UserInfo>& userInfo);
+    // The "didStampoAttend" notification: stores the chosen employee and starts the working day; and a work end.
+    // Both on a thread of their own, returning at once: for the main thread, which must never wait for kintone. The
+    // attempt counts as sending from the call on.
+    void didStampoAttend(const std::optional<UserInfo>& userInfo);
     void endWorkInBackground(bool interactive);
 
     // The working day ends by itself: the open day's automatic work end is sent, unless its end is on its way already
