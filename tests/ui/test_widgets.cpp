@@ -272,11 +272,12 @@ public:
         container()->addInput(row, "second", 150, 60);
         row = container()->addRow(40, 30);
         for (const char* name : {"ok", "cancel"})
-            connect(container()->addButton(row, name, name, name[0] == 'o' ? 0 : 130, 120), &QPushButton::clicked, this,
-                    [this, name] { calls << name; });
+            container()->addButton(row, name, name, name[0] == 'o' ? 0 : 130, 120);
+        finishForm(120);
         calls << "viewDidLoad";
     }
     void viewDidAppear() override { calls << "viewDidAppear"; }
+    void buttonAction(ZUMButton* sender) override { calls << sender->name(); }
 
     QStringList calls;
 };

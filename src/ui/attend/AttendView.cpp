@@ -83,9 +83,7 @@ void AttendView::viewDidLoad() {
     view->addButton(view->addRow(m_top, buttonRow), QStringLiteral("ok"), QStringLiteral("勤務開始"), controlX,
                     controlWidth);
     m_top += buttonRow + bottomMargin;
-    view->resize(view->width(), qRound(m_top));
-    for (ZUMButton* button : view->button())
-        connect(button, &ZUMButton::clicked, this, [this, button] { buttonAction(button); });
+    finishForm(m_top);
 }
 
 void AttendView::viewDidAppear() {

@@ -30,7 +30,7 @@ public:
     void viewDidLoad() override;
     void viewDidAppear() override;
 
-    void buttonAction(ZUMButton* sender);
+    void buttonAction(ZUMButton* sender) override;
     // Starts reading the employee list; `completion` receives it on a kintone worker thread, and never on failure.
     void loadEmployees(Completion completion) const;
     // Fills the combo box with `employees` and preselects the stored "keepUser"; main thread only.

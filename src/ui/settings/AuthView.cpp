@@ -52,14 +52,8 @@ void AuthView::viewDidLoad() {
     form->addPassword(row, loginPassword(), 130, 150);
     top += rowHeight;
 
-    row = form->addRow(top, rowHeight);
-    form->addButton(row, "ok", "コード生成", 10, 120);
-    form->addButton(row, "cancel", "Cancel", 135, 120);
-    top += rowHeight + margin;
-
-    form->resize(form->width(), qRound(top));
-    for (ZUMButton* button : form->button())
-        connect(button, &QPushButton::clicked, this, [this, button] { buttonAction(button); });
+    addOkAndCancel(form->addRow(top, rowHeight), "コード生成");
+    finishForm(top + rowHeight + margin);
 }
 
 void AuthView::viewDidAppear() {

@@ -22,7 +22,7 @@ public:
     void viewDidAppear() override;
 
     // "ok" checks the form and posts the code, any other button closes the window.
-    void buttonAction(ZUMButton* sender);
+    void buttonAction(ZUMButton* sender) override;
 
 private:
     std::shared_ptr<Alert> m_alert;

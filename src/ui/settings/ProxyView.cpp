@@ -63,14 +63,8 @@ void ProxyView::viewDidLoad() {
     form->addCaption(row, "caution", "ユーザー認証の必要がない場合は、ユーザー名・パスワードの入力は不要です。", 10);
     top += rowHeight;
 
-    row = form->addRow(top, rowHeight);
-    form->addButton(row, "ok", "OK", 10, 120);
-    form->addButton(row, "cancel", "Cancel", 135, 120);
-    top += rowHeight + margin;
-
-    form->resize(form->width(), qRound(top));
-    for (ZUMButton* button : form->button())
-        connect(button, &QPushButton::clicked, this, [this, button] { buttonAction(button); });
+    addOkAndCancel(form->addRow(top, rowHeight), "OK");
+    finishForm(top + rowHeight + margin);
 }
 
 void ProxyView::viewDidAppear() {

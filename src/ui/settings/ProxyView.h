@@ -21,7 +21,7 @@ public:
     void viewDidAppear() override;
 
     // "ok" checks the form and saves it, any other button closes the window without saving.
-    void buttonAction(ZUMButton* sender);
+    void buttonAction(ZUMButton* sender) override;
 
 private:
     std::shared_ptr<SettingsStore> m_store;

@@ -164,17 +164,12 @@ void SettingView::viewDidLoad() {
     form->addCaption(row, "fieldUserDisplayCaption", "従業員名フィールド", 285);
     form->addCombobox(row, key::fieldUserDisplay, 410, 150);
 
-    row = nextRow();
-    form->addButton(row, "ok", "OK", 10, 120);
-    form->addButton(row, "cancel", "Cancel", 135, 120);
-    m_top += margin;
-    form->resize(form->width(), qRound(m_top));
+    addOkAndCancel(nextRow(), "OK");
+    finishForm(m_top + margin);
 
     const QList<QVariantMap> regions{{{codeKey, "com"}, {"label", ".com/"}}, {{codeKey, "cn"}, {"label", ".cn/"}}};
     fill(*region, regions);
     region->setCurrentIndex(0);
-    for (ZUMButton* button : form->button())
-        connect(button, &QPushButton::clicked, this, [this, button] { buttonAction(button); });
     // Only the user's choice counts as a change: the boxes the form fills itself must not start a retrieval.
     connect(employee, &QComboBox::activated, this, [this, employee] { comboBoxSelectionDidChange(employee); });
 }

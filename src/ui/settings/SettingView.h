@@ -34,7 +34,7 @@ public:
     void viewDidLoad() override;
     void viewDidAppear() override;
 
-    void buttonAction(ZUMButton* sender);
+    void buttonAction(ZUMButton* sender) override;
     // Puts a posted auth code into its input; the store is written only by "OK".
     void authorizationReceived(const QVariantMap& userInfo);
     // The user chose another employee field: offers the names of its lookup's source app.

@@ -34,6 +34,17 @@ void ViewController::closeWindow() {
     window()->close();
 }
 
+void ViewController::addOkAndCancel(QWidget* row, const QString& okTitle) {
+    m_container->addButton(row, QStringLiteral("ok"), okTitle, 10, 120);
+    m_container->addButton(row, QStringLiteral("cancel"), QStringLiteral("Cancel"), 135, 120);
+}
+
+void ViewController::finishForm(qreal height) {
+    m_container->resize(m_container->width(), qRound(height));
+    for (ZUMButton* button : m_container->button())
+        connect(button, &ZUMButton::clicked, this, [this, button] { buttonAction(button); });
+}
+
 FormWindow::FormWindow(ViewController* controller, const QString& title, bool deleteOnClose, QWidget* parent)
     : QWidget(parent, formWindowFlags(parent))
     , m_controller(controller) {

@@ -4,6 +4,7 @@
 
 namespace stampo {
 
+class ZUMButton;
 class ZUMContainerView;
 
 // Base of the form windows' view controllers (AttendView, AuthView, ProxyView, SettingView): owns the form's
@@ -17,6 +18,8 @@ public:
     virtual void loadView() = 0;
     virtual void viewDidLoad() = 0;
     virtual void viewDidAppear() {}
+    // What a button of the form does when pressed.
+    virtual void buttonAction(ZUMButton* sender) = 0;
 
 protected:
     explicit ViewController(QWidget* parent = nullptr);
@@ -24,6 +27,10 @@ protected:
     ZUMContainerView* makeContainer(int width);
     // Closes the window the view is in.
     void closeWindow();
+    // The settings forms' last row: the main button "ok", titled `okTitle`, and "Cancel".
+    void addOkAndCancel(QWidget* row, const QString& okTitle);
+    // Ends the form `height` high; every one of its buttons runs buttonAction.
+    void finishForm(qreal height);
 
 private:
     ZUMContainerView* m_container = nullptr;
