@@ -1,11 +1,10 @@
 #include "Keyring.h"
 
+#include "util/SharedLibrary.h"
+
 #include <libsecret/secret.h>
 
-#include <dlfcn.h>
-
 #include <memory>
-#include <type_traits>
 #include <utility>
 
 namespace stampo {
@@ -42,34 +41,29 @@ struct SecretLibrary {
 
 private:
     static std::unique_ptr<const SecretLibrary> load() {
-        // Never closed: GLib's threads and types outlive any use of it.
-        void* handle = dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
+        const SharedLibrary handle("libsecret-1.so.0");
+        if (!handle.loaded())
             return nullptr;
         auto library = std::make_unique<SecretLibrary>();
         bool complete = true;
-        const auto resolve = [handle, &complete](auto& function, const char* name) {
-            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
-            complete = complete && function;
-        };
-        resolve(library->searchv, "secret_password_searchv_sync");
-        resolve(library->storev, "secret_password_storev_sync");
-        resolve(library->lookupv, "secret_password_lookupv_sync");
-        resolve(library->clearv, "secret_password_clearv_sync");
-        resolve(library->passwordFree, "secret_password_free");
-        resolve(library->retrieveSecret, "secret_retrievable_retrieve_secret_sync");
-        resolve(library->getAttributes, "secret_retrievable_get_attributes");
-        resolve(library->valueText, "secret_value_get_text");
-        resolve(library->valueUnref, "secret_value_unref");
-        resolve(library->hashTableNew, "g_hash_table_new");
-        resolve(library->hashTableInsert, "g_hash_table_insert");
-        resolve(library->hashTableLookup, "g_hash_table_lookup");
-        resolve(library->hashTableUnref, "g_hash_table_unref");
-        resolve(library->strHash, "g_str_hash");
-        resolve(library->strEqual, "g_str_equal");
-        resolve(library->errorFree, "g_error_free");
-        resolve(library->listFreeFull, "g_list_free_full");
-        resolve(library->objectUnref, "g_object_unref");
+        handle.resolve("secret_password_searchv_sync", library->searchv, complete);
+        handle.resolve("secret_password_storev_sync", library->storev, complete);
+        handle.resolve("secret_password_lookupv_sync", library->lookupv, complete);
+        handle.resolve("secret_password_clearv_sync", library->clearv, complete);
+        handle.resolve("secret_password_free", library->passwordFree, complete);
+        handle.resolve("secret_retrievable_retrieve_secret_sync", library->retrieveSecret, complete);
+        handle.resolve("secret_retrievable_get_attributes", library->getAttributes, complete);
+        handle.resolve("secret_value_get_text", library->valueText, complete);
+        handle.resolve("secret_value_unref", library->valueUnref, complete);
+        handle.resolve("g_hash_table_new", library->hashTableNew, complete);
+        handle.resolve("g_hash_table_insert", library->hashTableInsert, complete);
+        handle.resolve("g_hash_table_lookup", library->hashTableLookup, complete);
+        handle.resolve("g_hash_table_unref", library->hashTableUnref, complete);
+        handle.resolve("g_str_hash", library->strHash, complete);
+        handle.resolve("g_str_equal", library->strEqual, complete);
+        handle.resolve("g_error_free", library->errorFree, complete);
+        handle.resolve("g_list_free_full", library->listFreeFull, complete);
+        handle.resolve("g_object_unref", library->objectUnref, complete);
         return complete ? std::move(library) : nullptr;
     }
 };

@@ -1,8 +1,7 @@
 #include "net/DesktopProxy.h"
 
 #include "net/EnvironmentProxy.h"
-
-#include <dlfcn.h>
+#include "util/SharedLibrary.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -24,18 +23,15 @@ struct Libproxy {
     ProxyFactory* factory = nullptr;
 };
 
-template <typename Function> bool resolve(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(dlsym(library, name));
-    return function != nullptr;
-}
-
 std::optional<Libproxy> load() {
-    // Never closed: the factory lives for the process.
-    void* library = dlopen("libproxy.so.1", RTLD_NOW | RTLD_LOCAL);
+    // The factory lives for the process.
+    const SharedLibrary library("libproxy.so.1");
     Libproxy proxy;
-    if (!library || !resolve(library, "px_proxy_factory_new", proxy.factoryNew) ||
-        !resolve(library, "px_proxy_factory_get_proxies", proxy.getProxies) ||
-        !resolve(library, "px_proxy_factory_free_proxies", proxy.freeProxies))
+    bool complete = library.loaded();
+    library.resolve("px_proxy_factory_new", proxy.factoryNew, complete);
+    library.resolve("px_proxy_factory_get_proxies", proxy.getProxies, complete);
+    library.resolve("px_proxy_factory_free_proxies", proxy.freeProxies, complete);
+    if (!complete)
         return std::nullopt;
     proxy.factory = proxy.factoryNew();
     if (!proxy.factory)
