@@ -94,14 +94,6 @@ Answer interpret(const HttpResponse& response) {
     return {std::move(*parsed), std::nullopt};
 }
 
-// The member `name` of an object answer if it is of the wanted kind, else null.
-Json* member(Json& answer, const char* name, Json::value_t kind) {
-    if (!answer.is_object())
-        return nullptr;
-    const auto it = answer.find(name);
-    return it != answer.end() && it->type() == kind ? &*it : nullptr;
-}
-
 } // namespace
 
 bool Kintone::startThread(std::function<void()> work) const {
@@ -227,8 +219,8 @@ void Kintone::getFormFields(const Connection& connection, Success success, Failu
                         "?app=" + connection.appId,
                     connection.authCode),
         [client = *this, success, fail](Json& answer) {
-            Json* properties = member(answer, "properties", Json::value_t::object);
-            if (!properties)
+            Json* properties = member(answer, "properties");
+            if (!properties || !properties->is_object())
                 return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Unexpected, fail);
             if (success)
                 success(*properties);
@@ -257,8 +249,8 @@ void Kintone::getUsers(int offset, const std::string& usersPrefix, int pageSize,
             Answer answer = interpret(r);
             if (answer.problem)
                 return done({.problem = *answer.problem, .cause = answer.cause});
-            Json* page = member(answer.json, "users", Json::value_t::array);
-            if (!page)
+            Json* page = member(answer.json, "users");
+            if (!page || !page->is_array())
                 return done({.problem = ErrorTexts::unexpectedAnswer(), .cause = FailureCause::Unexpected});
             done({.users = std::move(*page)});
         });
@@ -285,8 +277,8 @@ void Kintone::getRecords(const Connection& connection, const std::string& query,
     sendBody(
         "POST", connection, cursorPath, session, body,
         [client = *this, cursorAddress, authCode = connection.authCode, session, fail, success](Json& answer) {
-            const Json* id = member(answer, "id", Json::value_t::string);
-            if (!id)
+            const Json* id = member(answer, "id");
+            if (!id || !id->is_string())
                 return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Unexpected, fail);
             client.readCursorPages(cursorAddress, id->get<std::string>(), authCode, session, fail,
                                    std::make_shared<Json>(Json::array()), success);

@@ -36,4 +36,13 @@ struct KintoneAnswer final {
     static constexpr int maxDepth = 64;
 };
 
+// The member `key` of `object`, whatever it holds, or null when `object` is no object or has no such member; const as
+// `object` is.
+template <typename Object> Object* member(Object& object, const std::string& key) {
+    if (!object.is_object())
+        return nullptr;
+    const auto found = object.find(key);
+    return found == object.end() ? nullptr : &*found;
+}
+
 } // namespace stampo

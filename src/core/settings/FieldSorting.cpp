@@ -7,14 +7,6 @@ namespace {
 
 using Json = Kintone::Json;
 
-// The member `key` of `object`, or none.
-const Json* member(const Json& object, const std::string& key) {
-    if (!object.is_object())
-        return nullptr;
-    const auto found = object.find(key);
-    return found == object.end() ? nullptr : &*found;
-}
-
 bool hasText(const Json& object, const std::string& key) {
     const Json* value = member(object, key);
     return value && value->is_string();
