@@ -7,10 +7,7 @@
 #include <httplib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
-#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -44,12 +41,6 @@ constexpr const char* invalidInput = "入力内容が正しくありません。
 constexpr const char* required = "必須です。";
 constexpr const char* notANumber = "数字でなければなりません。";
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
 // A directory the simulator made for itself, removed with it.
 class OwnedDirectory final {
 public:
@@ -81,10 +72,6 @@ struct Answer {
     std::string body;
     std::string contentType = jsonContentType;
 };
-
-std::string compact(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
 
 Answer jsonAnswer(const Json& body, int status = 200) {
     return {status, compact(body), jsonContentType};
@@ -129,28 +116,6 @@ Json parameterError(const std::string& key, const std::string& message) {
     Json errors = Json::object();
     errors[key]["messages"] = Json::array({message});
     return errors;
-}
-
-// A non-negative integer given as a JSON number or as decimal text, the two ways kintone takes ids and sizes.
-std::optional<int> parseCount(const Json& value) {
-    if (value.is_number_integer()) {
-        const auto number = value.get<long long>();
-        return number >= 0 && number <= INT_MAX ? std::optional<int>(static_cast<int>(number)) : std::nullopt;
-    }
-    if (!value.is_string())
-        return std::nullopt;
-    const auto& text = value.get_ref<const std::string&>();
-    int number = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, number);
-    if (text.empty() || error != std::errc{} || stop != end || number < 0)
-        return std::nullopt;
-    return number;
-}
-
-Json member(const Json& object, const char* name) {
-    const auto found = object.find(name);
-    return found == object.end() ? Json() : *found;
 }
 
 Json parameter(const httplib::Request& request, const char* name) {
@@ -238,11 +203,6 @@ struct Cursor {
     std::size_t pageSize = 0;
 };
 
-struct ActiveRule {
-    FaultRule rule;
-    int matched = 0;
-};
-
 int addTo(App& app, const Json& fields) {
     const int id = app.nextRecordId++;
     Json stored = Json::object();
@@ -268,18 +228,6 @@ Json cursorRecord(const StoredRecord& stored, const Json& fields) {
 }
 
 } // namespace
-
-std::string RecordedRequest::header(const std::string& name) const {
-    for (const auto& [key, value] : headers)
-        if (equalsIgnoringCase(key, name))
-            return value;
-    return {};
-}
-
-bool RecordedRequest::hasHeader(const std::string& name) const {
-    return std::any_of(headers.begin(), headers.end(),
-                       [&name](const auto& entry) { return equalsIgnoringCase(entry.first, name); });
-}
 
 class KintoneSimulator::Impl final {
 public:
@@ -319,7 +267,6 @@ private:
     void answer(const httplib::Request& request, const RecordedRequest& recorded, const std::optional<Fault>& fault,
                 std::chrono::steady_clock::time_point arrived, std::unique_lock<std::mutex>& lock,
                 httplib::Response& response);
-    std::optional<Fault> matchFault(const RecordedRequest& request);
     Answer respond(const httplib::Request& request, const RecordedRequest& recorded);
 
     Answer addRecordAnswer(const httplib::Request& request, const Json& body);
@@ -353,7 +300,7 @@ private:
     Json m_users = Json::array();
     int m_generatedUsers = 0;
     std::map<std::string, Cursor> m_cursors;
-    std::vector<ActiveRule> m_faults;
+    FaultPlan m_faults;
     std::vector<RecordedRequest> m_requests;
     std::vector<std::string> m_handled; // the queries of the requests handled since they were last cleared
     std::mt19937_64 m_random{std::random_device{}()};
@@ -524,7 +471,7 @@ int KintoneSimulator::Impl::openCursors() const {
 
 void KintoneSimulator::Impl::addFault(FaultRule rule) {
     const std::scoped_lock lock(m_mutex);
-    m_faults.push_back({std::move(rule), 0});
+    m_faults.add(std::move(rule));
 }
 
 void KintoneSimulator::Impl::clearFaults() {
@@ -572,7 +519,7 @@ void KintoneSimulator::Impl::serve(const httplib::Request& request, httplib::Res
     std::unique_lock lock(m_mutex);
     m_requests.push_back(recorded);
     m_changed.notify_all();
-    const std::optional<Fault> fault = matchFault(recorded);
+    const std::optional<Fault> fault = m_faults.match(recorded);
     if (fault && !fault->after.empty()) {
         m_changed.wait(lock, [&] {
             return m_stopping || std::ranges::any_of(m_handled, [&](const std::string& query) {
@@ -627,20 +574,6 @@ void KintoneSimulator::Impl::answer(const httplib::Request& request, const Recor
     Answer answer = respond(request, recorded);
     lock.unlock();
     write(response, std::move(answer));
-}
-
-std::optional<Fault> KintoneSimulator::Impl::matchFault(const RecordedRequest& request) {
-    for (auto& active : m_faults) {
-        const FaultRule& rule = active.rule;
-        if ((!rule.method.empty() && rule.method != request.method) ||
-            (!rule.path.empty() && rule.path != request.path) ||
-            (!rule.queryContains.empty() && request.query.find(rule.queryContains) == std::string::npos))
-            continue;
-        const int index = active.matched++;
-        if (index >= rule.skip && (rule.times < 0 || index < rule.skip + rule.times))
-            return rule.fault;
-    }
-    return std::nullopt;
 }
 
 Answer KintoneSimulator::Impl::respond(const httplib::Request& request, const RecordedRequest& recorded) {
