@@ -1,8 +1,8 @@
 #include "KintoneSimulator.h"
 
 #include "Certificates.h"
+#include "DataModel.h"
 #include "HttpsServer.h"
-#include "SampleData.h"
 
 #include <httplib.h>
 
@@ -182,38 +182,6 @@ CheckedRecord checkRecord(const Json& properties, const Json& record, const Json
     return checked;
 }
 
-struct StoredRecord {
-    Json fields; // with "$id"
-    int revision = 1;
-};
-
-struct App {
-    Json properties = Json::object();
-    int revision = 1;
-    std::map<int, StoredRecord> records;
-    int nextRecordId = 1;
-};
-
-// The records a cursor lists are fixed when it is made; each page shows them as they are when it is read.
-struct Cursor {
-    int app = 0;
-    std::vector<int> ids;
-    Json fields;
-    std::size_t next = 0;
-    std::size_t pageSize = 0;
-};
-
-int addTo(App& app, const Json& fields) {
-    const int id = app.nextRecordId++;
-    Json stored = Json::object();
-    stored["$id"] = Json{{"type", "__ID__"}, {"value", std::to_string(id)}};
-    for (const auto& [code, field] : fields.items())
-        if (code != "$id")
-            stored[code] = field;
-    app.records.emplace(id, StoredRecord{std::move(stored), 1});
-    return id;
-}
-
 // A record as a cursor page shows it: with "$revision", and only the asked-for fields when `fields` lists some.
 Json cursorRecord(const StoredRecord& stored, const Json& fields) {
     Json record = stored.fields;
@@ -238,16 +206,8 @@ public:
 
     std::uint16_t port() const { return m_port; }
     const std::filesystem::path& caFile() const { return m_caFile; }
-
-    void loadData(const Json& data);
-    int addApp(const Json& properties);
-    void setFormFields(int app, const Json& properties);
-    int addRecord(int app, const Json& record);
-    Json record(int app, int id) const;
-    std::vector<Json> records(int app) const;
-    void setUsers(const Json& users);
-    void addUsers(int count);
-    int openCursors() const;
+    DataModel& data() { return m_data; }
+    const DataModel& data() const { return m_data; }
 
     void addFault(FaultRule rule);
     void clearFaults();
@@ -261,7 +221,7 @@ public:
     int resumedHandshakes() const { return static_cast<int>(SSL_CTX_sess_hits(m_server.ssl_context())); }
 
 private:
-    using Endpoint = Answer (Impl::*)(const httplib::Request&, const Json&);
+    using Endpoint = Answer (Impl::*)(const httplib::Request&, const Json&, Data&);
 
     void serve(const httplib::Request& request, httplib::Response& response);
     void answer(const httplib::Request& request, const RecordedRequest& recorded, const std::optional<Fault>& fault,
@@ -269,19 +229,20 @@ private:
                 httplib::Response& response);
     Answer respond(const httplib::Request& request, const RecordedRequest& recorded);
 
-    Answer addRecordAnswer(const httplib::Request& request, const Json& body);
-    Answer updateRecordAnswer(const httplib::Request& request, const Json& body);
-    Answer formFieldsAnswer(const httplib::Request& request, const Json& body);
-    Answer usersAnswer(const httplib::Request& request, const Json& body);
-    Answer createCursorAnswer(const httplib::Request& request, const Json& body);
-    Answer readCursorAnswer(const httplib::Request& request, const Json& body);
-    Answer deleteCursorAnswer(const httplib::Request& request, const Json& body);
+    Answer addRecordAnswer(const httplib::Request& request, const Json& body, Data& data);
+    Answer updateRecordAnswer(const httplib::Request& request, const Json& body, Data& data);
+    Answer formFieldsAnswer(const httplib::Request& request, const Json& body, Data& data);
+    Answer usersAnswer(const httplib::Request& request, const Json& body, Data& data);
+    Answer createCursorAnswer(const httplib::Request& request, const Json& body, Data& data);
+    Answer readCursorAnswer(const httplib::Request& request, const Json& body, Data& data);
+    Answer deleteCursorAnswer(const httplib::Request& request, const Json& body, Data& data);
 
     Answer error(int status, const char* code, const std::string& message, const Json& errors = Json());
     Answer invalid(const std::string& parameter, const std::string& message);
-    std::variant<App*, Answer> findApp(const Json& id);
+    std::variant<App*, Answer> findApp(Data& data, const Json& id);
     std::string randomText(std::string_view alphabet, std::size_t length);
 
+    DataModel m_data;
     const std::vector<std::string> m_authCodes;
     const OwnedDirectory m_ownedDirectory;
     const std::filesystem::path m_caFile;
@@ -296,10 +257,6 @@ private:
     bool m_ready = false;
     bool m_stopping = false;
     std::uint64_t m_hangReleases = 0;
-    std::map<int, App> m_apps;
-    Json m_users = Json::array();
-    int m_generatedUsers = 0;
-    std::map<std::string, Cursor> m_cursors;
     FaultPlan m_faults;
     std::vector<RecordedRequest> m_requests;
     std::vector<std::string> m_handled; // the queries of the requests handled since they were last cleared
@@ -307,7 +264,8 @@ private:
 };
 
 KintoneSimulator::Impl::Impl(SimulatorOptions options)
-    : m_authCodes(std::move(options.authCodes))
+    : m_data(options.sampleData ? sampleData() : Json::object())
+    , m_authCodes(std::move(options.authCodes))
     , m_ownedDirectory(options.certificateDirectory.empty() ? makeTemporaryDirectory() : std::filesystem::path())
     , m_caFile((options.certificateDirectory.empty() ? m_ownedDirectory.path() : options.certificateDirectory) /
                "ca.pem")
@@ -329,9 +287,6 @@ KintoneSimulator::Impl::Impl(SimulatorOptions options)
     caOut.close();
     if (!caOut)
         throw std::runtime_error("kintone simulator: cannot write " + m_caFile.string());
-
-    if (options.sampleData)
-        loadData(sampleData());
 
     const httplib::Server::Handler handler = [this](const httplib::Request& request, httplib::Response& response) {
         serve(request, response);
@@ -370,103 +325,6 @@ KintoneSimulator::Impl::~Impl() {
     m_changed.notify_all();
     m_server.stopNow();
     m_listener.join();
-}
-
-void KintoneSimulator::Impl::loadData(const Json& data) {
-    const Json apps = data.is_object() ? data.value("apps", Json::object()) : Json();
-    const Json users = data.is_object() ? data.value("users", Json::array()) : Json();
-    if (!apps.is_object() || !users.is_array())
-        throw std::invalid_argument(R"(kintone simulator: data must be {"apps":{...},"users":[...]})");
-    std::map<int, App> loaded;
-    for (const auto& [key, value] : apps.items()) {
-        const auto id = parseCount(Json(key));
-        const Json properties = member(value, "properties");
-        const Json given = member(value, "records");
-        const Json records = given.is_null() ? Json::array() : given;
-        if (!id || *id == 0 || !properties.is_object() || !records.is_array() ||
-            !std::ranges::all_of(records, [](const Json& record) { return record.is_object(); }))
-            throw std::invalid_argument("kintone simulator: app \"" + key +
-                                        "\" needs a numeric id, properties and records that are objects");
-        App& app = loaded[*id];
-        app.properties = properties;
-        for (const auto& record : records)
-            addTo(app, record);
-    }
-    const std::scoped_lock lock(m_mutex);
-    m_apps = std::move(loaded);
-    m_users = users;
-    m_cursors.clear();
-}
-
-int KintoneSimulator::Impl::addApp(const Json& properties) {
-    if (!properties.is_object())
-        throw std::invalid_argument("kintone simulator: properties must be an object");
-    const std::scoped_lock lock(m_mutex);
-    const int id = m_apps.empty() ? 1 : m_apps.rbegin()->first + 1;
-    m_apps[id].properties = properties;
-    return id;
-}
-
-void KintoneSimulator::Impl::setFormFields(int app, const Json& properties) {
-    if (!properties.is_object())
-        throw std::invalid_argument("kintone simulator: properties must be an object");
-    const std::scoped_lock lock(m_mutex);
-    const auto [found, created] = m_apps.try_emplace(app);
-    if (!created)
-        ++found->second.revision;
-    found->second.properties = properties;
-}
-
-int KintoneSimulator::Impl::addRecord(int app, const Json& record) {
-    if (!record.is_object())
-        throw std::invalid_argument("kintone simulator: a record must be an object");
-    const std::scoped_lock lock(m_mutex);
-    const auto found = m_apps.find(app);
-    if (found == m_apps.end())
-        throw std::invalid_argument("kintone simulator: no app " + std::to_string(app));
-    return addTo(found->second, record);
-}
-
-Json KintoneSimulator::Impl::record(int app, int id) const {
-    const std::scoped_lock lock(m_mutex);
-    const auto found = m_apps.find(app);
-    if (found == m_apps.end())
-        return nullptr;
-    const auto stored = found->second.records.find(id);
-    return stored == found->second.records.end() ? Json() : stored->second.fields;
-}
-
-std::vector<Json> KintoneSimulator::Impl::records(int app) const {
-    const std::scoped_lock lock(m_mutex);
-    std::vector<Json> result;
-    if (const auto found = m_apps.find(app); found != m_apps.end())
-        for (const auto& [id, stored] : found->second.records)
-            result.push_back(stored.fields);
-    return result;
-}
-
-void KintoneSimulator::Impl::setUsers(const Json& users) {
-    if (!users.is_array())
-        throw std::invalid_argument("kintone simulator: users must be an array");
-    const std::scoped_lock lock(m_mutex);
-    m_users = users;
-}
-
-void KintoneSimulator::Impl::addUsers(int count) {
-    const std::scoped_lock lock(m_mutex);
-    int lastId = 0;
-    for (const auto& user : m_users)
-        lastId = std::max(lastId, parseCount(member(user, "id")).value_or(0));
-    for (int i = 0; i < count; ++i) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%04d", ++m_generatedUsers);
-        m_users.push_back(makeUser(++lastId, std::string("user") + number, "ユーザー", number));
-    }
-}
-
-int KintoneSimulator::Impl::openCursors() const {
-    const std::scoped_lock lock(m_mutex);
-    return static_cast<int>(m_cursors.size());
 }
 
 void KintoneSimulator::Impl::addFault(FaultRule rule) {
@@ -602,31 +460,32 @@ Answer KintoneSimulator::Impl::respond(const httplib::Request& request, const Re
         routes, [&](const Route& r) { return recorded.method == r.method && recorded.path == r.path; });
     if (route == std::end(routes))
         return error(404, "CB_NO02", "指定したAPIが見つかりません。");
-    if (!route->jsonBody)
-        return (this->*route->endpoint)(request, Json());
-    const Json body = Json::parse(recorded.body, nullptr, false);
-    if (!body.is_object())
-        return error(400, "CB_IJ01", "不正なJSON文字列です。");
-    return (this->*route->endpoint)(request, body);
+    Json body;
+    if (route->jsonBody) {
+        body = Json::parse(recorded.body, nullptr, false);
+        if (!body.is_object())
+            return error(400, "CB_IJ01", "不正なJSON文字列です。");
+    }
+    return m_data.locked([&](Data& data) { return (this->*route->endpoint)(request, body, data); });
 }
 
-Answer KintoneSimulator::Impl::addRecordAnswer(const httplib::Request&, const Json& body) {
-    auto found = findApp(member(body, "app"));
+Answer KintoneSimulator::Impl::addRecordAnswer(const httplib::Request&, const Json& body, Data& data) {
+    auto found = findApp(data, member(body, "app"));
     if (auto* refused = std::get_if<Answer>(&found))
         return *refused;
     App& app = *std::get<App*>(found);
     const Json record = body.value("record", Json::object());
     if (!record.is_object())
         return invalid("record", "値が不正です。");
-    const CheckedRecord checked = checkRecord(app.properties, record, m_users);
+    const CheckedRecord checked = checkRecord(app.properties, record, data.users);
     if (!checked.errors.empty())
         return error(400, "CB_VA01", invalidInput, checked.errors);
-    const int id = addTo(app, checked.fields);
+    const int id = app.add(checked.fields);
     return jsonAnswer(Json{{"id", std::to_string(id)}, {"revision", "1"}});
 }
 
-Answer KintoneSimulator::Impl::updateRecordAnswer(const httplib::Request&, const Json& body) {
-    auto found = findApp(member(body, "app"));
+Answer KintoneSimulator::Impl::updateRecordAnswer(const httplib::Request&, const Json& body, Data& data) {
+    auto found = findApp(data, member(body, "app"));
     if (auto* refused = std::get_if<Answer>(&found))
         return *refused;
     App& app = *std::get<App*>(found);
@@ -640,7 +499,7 @@ Answer KintoneSimulator::Impl::updateRecordAnswer(const httplib::Request&, const
     const Json record = body.value("record", Json::object());
     if (!record.is_object())
         return invalid("record", "値が不正です。");
-    const CheckedRecord checked = checkRecord(app.properties, record, m_users);
+    const CheckedRecord checked = checkRecord(app.properties, record, data.users);
     if (!checked.errors.empty())
         return error(400, "CB_VA01", invalidInput, checked.errors);
     for (const auto& [code, field] : checked.fields.items())
@@ -648,15 +507,15 @@ Answer KintoneSimulator::Impl::updateRecordAnswer(const httplib::Request&, const
     return jsonAnswer(Json{{"revision", std::to_string(++stored->second.revision)}});
 }
 
-Answer KintoneSimulator::Impl::formFieldsAnswer(const httplib::Request& request, const Json&) {
-    auto found = findApp(parameter(request, "app"));
+Answer KintoneSimulator::Impl::formFieldsAnswer(const httplib::Request& request, const Json&, Data& data) {
+    auto found = findApp(data, parameter(request, "app"));
     if (auto* refused = std::get_if<Answer>(&found))
         return *refused;
     const App& app = *std::get<App*>(found);
     return jsonAnswer(Json{{"properties", app.properties}, {"revision", std::to_string(app.revision)}});
 }
 
-Answer KintoneSimulator::Impl::usersAnswer(const httplib::Request& request, const Json&) {
+Answer KintoneSimulator::Impl::usersAnswer(const httplib::Request& request, const Json&, Data& data) {
     const Json offsetValue = parameter(request, "offset");
     const Json sizeValue = parameter(request, "size");
     const auto offset = offsetValue.is_null() ? 0 : parseCount(offsetValue);
@@ -667,15 +526,15 @@ Answer KintoneSimulator::Impl::usersAnswer(const httplib::Request& request, cons
         return invalid("size", notANumber);
     if (*size < 1 || *size > maxUsersSize)
         return invalid("size", "sizeは1以上" + std::to_string(maxUsersSize) + "以下である必要があります。");
-    const auto& users = m_users.get_ref<const Json::array_t&>();
+    const auto& users = data.users.get_ref<const Json::array_t&>();
     const std::size_t first = std::min<std::size_t>(*offset, users.size());
     const std::size_t count = std::min<std::size_t>(*size, users.size() - first);
     return listAnswer("users", std::span(users).subspan(first, count), compact);
 }
 
-Answer KintoneSimulator::Impl::createCursorAnswer(const httplib::Request&, const Json& body) {
+Answer KintoneSimulator::Impl::createCursorAnswer(const httplib::Request&, const Json& body, Data& data) {
     static const std::regex ascendingById(R"((^|\s)order\s+by\s+\$id\s+asc\s*$)", std::regex::icase);
-    auto found = findApp(member(body, "app"));
+    auto found = findApp(data, member(body, "app"));
     if (auto* refused = std::get_if<Answer>(&found))
         return *refused;
     const App& app = *std::get<App*>(found);
@@ -687,7 +546,7 @@ Answer KintoneSimulator::Impl::createCursorAnswer(const httplib::Request&, const
     const Json query = body.value("query", Json(""));
     if (!query.is_string())
         return invalid("query", "値が不正です。");
-    if (m_cursors.size() >= maxOpenCursors)
+    if (data.cursors.size() >= maxOpenCursors)
         return error(400, "GAIA_TM12",
                      "作成できるカーソルの上限に達しているため、カーソルを作成できません。"
                      "不要なカーソルを削除するか、しばらく経ってから再実行してください。");
@@ -706,21 +565,21 @@ Answer KintoneSimulator::Impl::createCursorAnswer(const httplib::Request&, const
     std::string id = randomText("0123456789abcdef", 32);
     for (const std::size_t dash : {20, 16, 12, 8})
         id.insert(dash, 1, '-');
-    m_cursors.emplace(id, std::move(cursor));
+    data.cursors.emplace(id, std::move(cursor));
     return jsonAnswer(Json{{"id", id}, {"totalCount", total}});
 }
 
-Answer KintoneSimulator::Impl::readCursorAnswer(const httplib::Request& request, const Json&) {
+Answer KintoneSimulator::Impl::readCursorAnswer(const httplib::Request& request, const Json&, Data& data) {
     if (!request.has_param("id"))
         return invalid("id", required);
-    const auto found = m_cursors.find(request.get_param_value("id"));
-    if (found == m_cursors.end())
+    const auto found = data.cursors.find(request.get_param_value("id"));
+    if (found == data.cursors.end())
         return error(404, "GAIA_CU01", "指定したカーソルが見つかりません。");
     Cursor& cursor = found->second;
     const std::size_t end = std::min(cursor.ids.size(), cursor.next + cursor.pageSize);
-    const auto app = m_apps.find(cursor.app);
+    const auto app = data.apps.find(cursor.app);
     std::vector<const StoredRecord*> page;
-    for (std::size_t i = cursor.next; app != m_apps.end() && i < end; ++i)
+    for (std::size_t i = cursor.next; app != data.apps.end() && i < end; ++i)
         if (const auto stored = app->second.records.find(cursor.ids[i]); stored != app->second.records.end())
             page.push_back(&stored->second);
     cursor.next = end;
@@ -730,15 +589,15 @@ Answer KintoneSimulator::Impl::readCursorAnswer(const httplib::Request& request,
     };
     Answer answer = listAnswer("records", page, dump, more ? R"(,"next":true)" : R"(,"next":false)");
     if (!more)
-        m_cursors.erase(found);
+        data.cursors.erase(found);
     return answer;
 }
 
-Answer KintoneSimulator::Impl::deleteCursorAnswer(const httplib::Request&, const Json& body) {
+Answer KintoneSimulator::Impl::deleteCursorAnswer(const httplib::Request&, const Json& body, Data& data) {
     const Json id = member(body, "id");
     if (!id.is_string())
         return invalid("id", required);
-    if (m_cursors.erase(id.get<std::string>()) == 0)
+    if (data.cursors.erase(id.get<std::string>()) == 0)
         return error(404, "GAIA_CU01", "指定したカーソルが見つかりません。");
     return jsonAnswer(Json::object());
 }
@@ -756,12 +615,12 @@ Answer KintoneSimulator::Impl::invalid(const std::string& parameter, const std::
     return error(400, "CB_VA01", invalidInput, parameterError(parameter, message));
 }
 
-std::variant<App*, Answer> KintoneSimulator::Impl::findApp(const Json& id) {
+std::variant<App*, Answer> KintoneSimulator::Impl::findApp(Data& data, const Json& id) {
     const auto app = parseCount(id);
     if (!app)
         return invalid("app", id.is_null() ? required : notANumber);
-    const auto found = m_apps.find(*app);
-    if (found == m_apps.end())
+    const auto found = data.apps.find(*app);
+    if (found == data.apps.end())
         return error(404, "GAIA_AP01",
                      "指定したアプリ（id: " + std::to_string(*app) +
                          "）が見つかりません。削除されている可能性があります。");
@@ -792,31 +651,31 @@ std::string KintoneSimulator::connectTo() const {
 }
 
 void KintoneSimulator::loadData(const Json& data) {
-    m_impl->loadData(data);
+    m_impl->data().loadData(data);
 }
 int KintoneSimulator::addApp(const Json& properties) {
-    return m_impl->addApp(properties);
+    return m_impl->data().addApp(properties);
 }
 void KintoneSimulator::setFormFields(int app, const Json& properties) {
-    m_impl->setFormFields(app, properties);
+    m_impl->data().setFormFields(app, properties);
 }
 int KintoneSimulator::addRecord(int app, const Json& record) {
-    return m_impl->addRecord(app, record);
+    return m_impl->data().addRecord(app, record);
 }
 Json KintoneSimulator::record(int app, int id) const {
-    return m_impl->record(app, id);
+    return m_impl->data().record(app, id);
 }
 std::vector<Json> KintoneSimulator::records(int app) const {
-    return m_impl->records(app);
+    return m_impl->data().records(app);
 }
 void KintoneSimulator::setUsers(const Json& users) {
-    m_impl->setUsers(users);
+    m_impl->data().setUsers(users);
 }
 void KintoneSimulator::addUsers(int count) {
-    m_impl->addUsers(count);
+    m_impl->data().addUsers(count);
 }
 int KintoneSimulator::openCursors() const {
-    return m_impl->openCursors();
+    return m_impl->data().openCursors();
 }
 
 void KintoneSimulator::addFault(FaultRule rule) {
