@@ -10,7 +10,8 @@
 namespace kintonesim {
 
 // The simulator's parts, each built on the ones before it: the server comes last, as it serves at once.
-struct KintoneSimulator::Impl {
+class KintoneSimulator::Impl final {
+public:
     explicit Impl(SimulatorOptions options)
         : data(options.sampleData ? sampleData() : Json::object())
         , router(std::move(options.authCodes), data)
