@@ -1,63 +1,18 @@
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include "FaultPlan.h"
+#include "Json.h"
+#include "RecordedRequest.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace kintonesim {
-
-using Json = nlohmann::ordered_json;
-
-// One request as the simulator received it.
-struct RecordedRequest {
-    std::string method;
-    std::string path;                                // without the query
-    std::string query;                               // raw text after '?', empty when none
-    std::multimap<std::string, std::string> headers; // names as sent
-    std::string body;
-    std::string remoteAddress;
-    int remotePort = 0;
-
-    // The first header of that name, compared case-insensitively; empty when absent.
-    std::string header(const std::string& name) const;
-    bool hasHeader(const std::string& name) const;
-};
-
-// What the simulator does instead of (or before) answering a matching request.
-struct Fault {
-    enum class Kind {
-        Answer, // answer with `status`, `body` and `contentType` instead of the real answer
-        Delay,  // answer normally, but no sooner than `delay` after the request arrived (it takes effect at once)
-        Hang,   // never answer until releaseHangs() or the simulator stops, then close the connection
-        Cut,    // close the connection at once without answering; the request takes no effect
-        Drop,   // send the status line and headers announcing a longer body, part of the body, then close
-                // (the request itself takes effect, as when a real answer is lost on the way)
-    };
-    Kind kind = Kind::Answer;
-    int status = 500;
-    std::string body;
-    std::string contentType = "application/json";
-    std::chrono::milliseconds delay{0};
-    // Whatever the kind, the request first waits until one whose query contains this has been handled (since the
-    // requests were last cleared), so that that answer overtakes its own; with Delay and no delay: the real answer,
-    // late. Empty: no wait.
-    std::string after{};
-};
-
-struct FaultRule {
-    std::string method;        // empty: any method
-    std::string path;          // exact path, e.g. "/k/v1/record.json"; empty: any path
-    std::string queryContains; // empty: any query
-    int skip = 0;              // let this many matching requests through first
-    int times = -1;            // then apply to this many (-1: every one after)
-    Fault fault;
-};
 
 struct SimulatorOptions {
     // Names the server certificate is issued for (subjectAltName DNS entries).
