@@ -280,34 +280,19 @@ void Kintone::getRecords(const Connection& connection, const std::string& query,
             const Json* id = member(answer, "id");
             if (!id || !id->is_string())
                 return client.reject(ErrorTexts::unexpectedAnswer(), FailureCause::Unexpected, fail);
-            client.readCursorPages(cursorAddress, id->get<std::string>(), authCode, session, fail,
-                                   std::make_shared<Json>(Json::array()), success);
+            client.readCursorPages(cursorAddress, id->get<std::string>(), authCode, session, fail, success);
         },
         fail);
 }
 
-void Kintone::readCursor(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
-                         std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> records,
-                         Success success) const {
-    readCursorPages(cursorAddress, cursorId, authCode, std::move(session), ignoringCause(std::move(failure)),
-                    std::move(records), std::move(success));
-}
-
 void Kintone::readCursorPages(const std::string& cursorAddress, const std::string& cursorId,
                               const std::string& authCode, std::shared_ptr<Session> session, FailureWithCause failure,
-                              std::shared_ptr<Json> records, Success success) const {
-    if (!isServiceAddress(cursorAddress, cursorPath))
-        return reject(ErrorTexts::invalidSubdomain(), FailureCause::NotSent, failure);
+                              Success success) const {
+    // The id comes from the answer and goes into the address.
     if (cursorId.empty() || !Connection::isAddressSafe(cursorId))
         return reject(ErrorTexts::unexpectedAnswer(), FailureCause::Unexpected, failure);
-    if (!Connection::isHeaderSafe(authCode))
-        return reject(ErrorTexts::invalidAuthCode(), FailureCause::NotSent, failure);
-    if (!records)
-        records = std::make_shared<Json>(Json::array());
-    if (!records->is_array())
-        return reject(ErrorTexts::unexpectedAnswer(), FailureCause::NotSent, failure);
     auto pages = std::make_shared<CursorPages>(
-        std::move(records), std::move(success),
+        std::make_shared<Json>(Json::array()), std::move(success),
         [client = *this, failure](const std::string& message, FailureCause cause) {
             client.reject(message, cause, failure);
         },

@@ -50,8 +50,6 @@ public:
     // The value object of one field in a record body.
     static Json fieldValue(const std::string& fieldType, const std::string& text);
 
-    std::shared_ptr<Session> makeSession(const ProxySettings& proxy) const;
-
     // Success receives the connection's app's "properties" object, unchanged.
     void getFormFields(const Connection& connection, Success success, Failure failure) const;
 
@@ -68,11 +66,6 @@ public:
     void getRecords(const Connection& connection, const std::string& query, const std::string& order, Success success,
                     Failure failure) const;
 
-    // Reads the cursor's pages on `session`, appending to `records`; the page step of getRecords.
-    void readCursor(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
-                    std::shared_ptr<Session> session, Failure failure, std::shared_ptr<Json> records,
-                    Success success) const;
-
     // Starts `work` on a thread of its own, as this client starts its requests' threads (so that whoever counts those
     // counts it too); false when none could be started.
     bool startThread(std::function<void()> work) const;
@@ -84,6 +77,8 @@ public:
 
 private:
     struct Context;
+
+    std::shared_ptr<Session> makeSession(const ProxySettings& proxy) const;
     using Step = std::function<void(Json& answer)>;
 
     static FailureWithCause ignoringCause(Failure failure);
@@ -96,8 +91,7 @@ private:
     void sendBody(const std::string& method, const Connection& connection, const std::string& path,
                   const std::shared_ptr<Session>& session, const Json& body, Step step, FailureWithCause failure) const;
     void readCursorPages(const std::string& cursorAddress, const std::string& cursorId, const std::string& authCode,
-                         std::shared_ptr<Session> session, FailureWithCause failure, std::shared_ptr<Json> records,
-                         Success success) const;
+                         std::shared_ptr<Session> session, FailureWithCause failure, Success success) const;
     void readCursorPage(const std::string& url, const std::string& authCode, std::shared_ptr<Session> session,
                         std::shared_ptr<CursorPages> pages) const;
     void reject(const std::string& message, FailureCause cause, const FailureWithCause& failure) const;
