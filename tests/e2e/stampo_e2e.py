@@ -4,8 +4,8 @@ Runs stampo on a private Xvfb against the kintone simulator, from the first laun
 typing and clicking with xdotool and reading the windows over AT-SPI. It runs on several desktops: a bare X server and
 a window manager (openbox), with trayer as XEmbed tray host, with a real panel (GNOME Shell's AppIndicator extension,
 xfce4-panel's status tray, lxqt-panel's status notifier) whose menu it opens with the mouse and reads over AT-SPI, or
-with a StatusNotifierItem host (python-dbusmock's watcher on the private session bus) that is up before stampo or
-comes after it, whose menu it drives over D-Bus; and it ends sessions with a working day open: by a signal, by the display going away, and
+with a StatusNotifierItem host that comes after stampo (python-dbusmock's watcher on the private session bus), whose
+menu it drives over D-Bus; and it ends sessions with a working day open: by a signal, by the display going away, and
 under xfce4-session.
 Exits 77 when a tool is missing."""
 
@@ -36,7 +36,7 @@ def read_line(stream, what):
 
 # Each run: its name, its display (an X server bare, under openbox or under GNOME Shell, or a Wayland compositor with
 # or without Xwayland), its tray (trayer started after stampo's first alert, a real panel up before stampo, or a
-# StatusNotifierItem host up before stampo or started after its first alert) and its scenario: from the first launch to a work end from the
+# StatusNotifierItem host started after its first alert) and its scenario: from the first launch to a work end from the
 # tray menu, or the same from a configured start; the session ending with a working day open (a signal, the display
 # going away, a real session manager); or, on Wayland, where nothing can type or click for a test, a shorter one that
 # presses buttons over AT-SPI.
@@ -45,7 +45,6 @@ DESKTOPS = (("a bare X server with trayer", "x", "xembed", "first launch"),
             ("GNOME Shell with the AppIndicator extension", "gnome-shell", "gnome-shell", "first launch"),
             ("openbox with xfce4-panel's status tray", "openbox", "xfce4-panel", "configured"),
             ("openbox with lxqt-panel's status notifier", "openbox", "lxqt-panel", "configured"),
-            ("openbox with a StatusNotifierItem host", "openbox", "sni-before", "first launch"),
             ("openbox with a StatusNotifierItem host that comes late", "openbox", "sni-after", "first launch"),
             ("openbox, logging out", "openbox", None, "logout"),
             ("openbox, the display going away", "openbox", None, "display loss"),
@@ -160,7 +159,7 @@ class Run:
         self.work, self.processes, self.stampo, self.step, self.adopted = work, [], None, "setup", []
         self.display, self.window_manager, self.tray = display, display in ("openbox", "gnome-shell"), tray
         # The full desktop has a keyring, unlocked at login; the others have none.
-        self.keyring = tray == "sni-before"
+        self.keyring = tray == "gnome-shell"
         # Without a proxy of its own stampo follows the environment's, which would not reach the simulator.
         drop = ("QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS", "http_proxy", "https_proxy",
                 "HTTPS_PROXY", "all_proxy", "ALL_PROXY")
@@ -710,12 +709,10 @@ def first_launch(run, stampo):
     if run.keyring:
         keyring_stalls(run, stampo)
     run.step = "first launch"
-    if run.tray == "sni-before":
-        run.start_tray()
     run.start_stampo(stampo)
     run.alert("Kintone設定が未登録です")
     # Only now: the icon must wait for a tray host that comes after it. GNOME Shell, the window manager, is up.
-    if run.tray not in PANELS and run.tray != "sni-before":
+    if run.tray not in PANELS:
         run.start_tray()
 
     run.step = "settings"
