@@ -500,9 +500,11 @@ class Run:
         return dict(line.split("=", 1) for line in self.xdotool(command, "--shell", *args).split())
 
     def click(self, x, y, width, height, button="1"):
-        """Clicks the middle of a rectangle (button 5 turns the wheel down there); returns the X window there."""
+        """Clicks the middle of a rectangle (button 5 turns the wheel down there); returns the X window there, if xdotool
+        finds one: a click on a message box's OK closes it, and under GNOME Shell the window beneath the pointer may
+        be going at that instant."""
         self.xdotool("mousemove", str(x + width // 2), str(y + height // 2), "click", button)
-        return self.shell("getmouselocation")["WINDOW"]
+        return self.shell("getmouselocation").get("WINDOW")
 
     def click_window(self, window):
         self.click(*(int(self.shell("getwindowgeometry", window)[k]) for k in ("X", "Y", "WIDTH", "HEIGHT")))
