@@ -17,8 +17,7 @@ QString label(const QAction& action) {
 QVariantMap actionProperties(const QAction& action) {
     return {{QStringLiteral("label"), label(action)},
             {QStringLiteral("enabled"), action.isEnabled()},
-            {QStringLiteral("visible"), action.isVisible()},
-            {QStringLiteral("type"), QStringLiteral("standard")}};
+            {QStringLiteral("visible"), action.isVisible()}};
 }
 
 // Only the properties a host asked for; an empty list asks for all.

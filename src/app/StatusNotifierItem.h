@@ -48,7 +48,10 @@ class StatusNotifierItem final : public QObject {
     Q_PROPERTY(QString IconName READ iconName)
     Q_PROPERTY(QList<stampo::StatusNotifierPixmap> IconPixmap READ iconPixmap)
     Q_PROPERTY(QString OverlayIconName READ iconName)
+    Q_PROPERTY(QList<stampo::StatusNotifierPixmap> OverlayIconPixmap READ noPixmaps)
     Q_PROPERTY(QString AttentionIconName READ iconName)
+    Q_PROPERTY(QList<stampo::StatusNotifierPixmap> AttentionIconPixmap READ noPixmaps)
+    Q_PROPERTY(QString IconThemePath READ iconName)
     Q_PROPERTY(stampo::StatusNotifierToolTip ToolTip READ toolTip)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
     Q_PROPERTY(QDBusObjectPath Menu READ menu)
@@ -71,8 +74,10 @@ public:
     QString title() const { return m_toolTip; }
     QString status() const { return QStringLiteral("Active"); }
     int windowId() const { return 0; }
-    // Named icons come from an icon theme; ours is drawn, so every name is empty.
+    // Named icons come from an icon theme; ours is drawn, so every name, the theme's path too, is empty. Hosts ask
+    // for every property, the overlay and attention pixmaps too, which it has none of.
     QString iconName() const { return {}; }
+    QList<StatusNotifierPixmap> noPixmaps() const { return {}; }
     QList<StatusNotifierPixmap> iconPixmap() const { return m_pixmaps; }
     StatusNotifierToolTip toolTip() const { return {{}, {}, m_toolTip, {}}; }
     // Hosts that show dbusmenu menus open ours on any click.
