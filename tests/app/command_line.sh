@@ -13,8 +13,10 @@ failed=0
 expect() {
     local status=$1 out=$2 err=$3 got=0
     shift 3
+    # Nothing of the caller's environment but the sanitizers' options.
     env -i HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime" \
-        "$stampo" "$@" >"$home/.out" 2>"$home/.err" || got=$?
+        ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} ${LSAN_OPTIONS:+LSAN_OPTIONS="$LSAN_OPTIONS"} \
+        ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} "$stampo" "$@" >"$home/.out" 2>"$home/.err" || got=$?
     if [ "$got" != "$status" ] || ! [[ $(cat "$home/.out") =~ $out ]] || ! [[ $(cat "$home/.err") =~ $err ]]; then
         echo "stampo $*: status $got, standard output: $(cat "$home/.out"), standard error: $(cat "$home/.err")" >&2
         failed=1
