@@ -73,25 +73,58 @@ private:
     QDBusConnection m_connection{QString()};
 };
 
-// python-dbusmock's logind on a private bus: Inhibit hands out pipe ends and lists them until they are closed, and
-// the test emits the manager's signals through the mock.
-class LogindMock final {
+// python-dbusmock serving `service` at `path` from `template` (with its JSON `parameters`) on a private bus, as the
+// system bus or the session bus. It goes away with the object, as a service does when its process ends.
+class DBusMock {
 public:
-    // Waits until the mock owns logind's name; running() tells whether it did.
-    explicit LogindMock(const PrivateBus& bus)
+    bool running() const {
+        return m_process.running() && m_bus.isConnected() && m_bus.interface()->isServiceRegistered(m_service);
+    }
+
+protected:
+    // Waits until the mock owns `service`; running() tells whether it did.
+    DBusMock(const PrivateBus& bus, bool systemBus, const QString& templateName, const QString& parameters,
+             QString service, QString path)
         : m_bus(bus.connection())
-        , m_process({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"},
-                    {"DBUS_SYSTEM_BUS_ADDRESS=" + bus.address()}) {
+        , m_service(std::move(service))
+        , m_path(std::move(path))
+        , m_process(QStringList{"/usr/bin/python3", "-m", "dbusmock", systemBus ? "--system" : "--session",
+                                "--template", templateName} +
+                        (parameters.isEmpty() ? QStringList() : QStringList{"--parameters", parameters}),
+                    {(systemBus ? "DBUS_SYSTEM_BUS_ADDRESS=" : "DBUS_SESSION_BUS_ADDRESS=") + bus.address()}) {
         pollUntil([this] { return !m_process.running() || running(); });
     }
 
-    bool running() const {
-        return m_process.running() && m_bus.isConnected() && m_bus.interface()->isServiceRegistered(service);
+    QDBusMessage call(const QString& interface, const QString& method, const QVariantList& arguments = {}) const {
+        QDBusMessage message = QDBusMessage::createMethodCall(m_service, m_path, interface, method);
+        message.setArguments(arguments);
+        return m_bus.call(message);
     }
+    bool succeeds(const QString& interface, const QString& method, const QVariantList& arguments = {}) const {
+        return call(interface, method, arguments).type() == QDBusMessage::ReplyMessage;
+    }
+    // Emits `interface`'s signal `name` with `arguments` of D-Bus `signature` through the mock.
+    bool emitSignal(const QString& interface, const QString& name, const QString& signature,
+                    const QVariantList& arguments) const {
+        return succeeds("org.freedesktop.DBus.Mock", "EmitSignal", {interface, name, signature, arguments});
+    }
+
+private:
+    const QDBusConnection m_bus;
+    const QString m_service, m_path;
+    ChildProcess m_process;
+};
+
+// python-dbusmock's logind on a private bus: Inhibit hands out pipe ends and lists them until they are closed, and
+// the test emits the manager's signals through the mock.
+class LogindMock final : public DBusMock {
+public:
+    explicit LogindMock(const PrivateBus& bus)
+        : DBusMock(bus, true, "logind", {}, "org.freedesktop.login1", "/org/freedesktop/login1") {}
 
     // The inhibitor locks logind holds, in the order taken, each as what, who, why and mode.
     QList<QStringList> inhibitors() const {
-        const QDBusMessage reply = m_bus.call(QDBusMessage::createMethodCall(service, path, manager, "ListInhibitors"));
+        const QDBusMessage reply = call(manager, "ListInhibitors");
         QList<QStringList> list;
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
             return list;
@@ -110,19 +143,10 @@ public:
     }
 
     // Emits the manager's signal `name` (PrepareForSleep, PrepareForShutdown) with its one boolean.
-    bool emitSignal(const QString& name, bool value) const {
-        QDBusMessage call = QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Mock", "EmitSignal");
-        call << manager << name << QStringLiteral("b") << QVariantList{value};
-        return m_bus.call(call).type() == QDBusMessage::ReplyMessage;
-    }
+    bool emitSignal(const QString& name, bool value) const { return DBusMock::emitSignal(manager, name, "b", {value}); }
 
 private:
-    static inline const QString service = QStringLiteral("org.freedesktop.login1");
-    static inline const QString path = QStringLiteral("/org/freedesktop/login1");
     static inline const QString manager = QStringLiteral("org.freedesktop.login1.Manager");
-
-    const QDBusConnection m_bus;
-    ChildProcess m_process;
 };
 
 } // namespace stampo::test
