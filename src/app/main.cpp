@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     const auto file = std::make_shared<stampo::QSettingsStore>(settingsFile);
     const auto store = std::make_shared<stampo::KeyringSettingsStore>(
         file, std::make_unique<stampo::Keyring>(file->fileName().toStdString()),
-        [](const std::string& notice) { std::fprintf(stderr, "%s\n", notice.c_str()); });
+        [](const std::string& notice) { std::fprintf(stderr, "%s\n", notice.c_str()); }, workers.starter());
     stampo::AppDelegate delegate(store, stampo::Kintone(mainQueue, alert, transport),
                                  std::make_shared<stampo::HostReachability>(), mainQueue, alert, &notifications,
                                  QDBusConnection::systemBus(), QDBusConnection::sessionBus());
@@ -108,6 +108,8 @@ int main(int argc, char** argv) {
     // However else the event loop ended, the open working day ends with it.
     if (!ending)
         delegate.sessionEndsNow(stampo::PowerEvents::defaultMaxDelay);
+    // The keyring's thread is one of the workers: it ends here, what it has not written staying in the file.
+    store->close();
 
     // A worker still running would race the process's own teardown (curl and TLS clean-up at exit), so after the
     // grace the process ends without running destructors; the settings file is written through on every change.

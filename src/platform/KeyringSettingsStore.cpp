@@ -220,27 +220,35 @@ struct KeyringSettingsStore::State {
     bool usable = true;
     bool busy = false;
     bool stopping = false;
+    bool ended = false; // the store's thread is done
     bool told = false;
 };
 
 KeyringSettingsStore::KeyringSettingsStore(std::shared_ptr<SettingsStore> file, std::unique_ptr<Keyring> keyring,
-                                           Notice notice)
-    : m_state(std::make_shared<State>(std::move(file), std::move(keyring), std::move(notice)))
-    , m_writer([state = m_state] { state->run(); }) {}
+                                           Notice notice, const TransportOptions::ThreadStarter& startThread)
+    : m_state(std::make_shared<State>(std::move(file), std::move(keyring), std::move(notice))) {
+    const bool started = startThread([state = m_state] {
+        state->run();
+        const std::lock_guard lock{state->mutex};
+        state->ended = true;
+        state->changed.notify_all();
+    });
+    if (!started) {
+        const std::lock_guard lock{m_state->mutex};
+        m_state->loaded = m_state->ended = true;
+        m_state->giveUp(!parseKeys(m_state->file->objectForKey(keyringKeysKey)).empty());
+    }
+}
 
 KeyringSettingsStore::~KeyringSettingsStore() {
-    if (!m_writer.joinable())
-        return;
-    {
-        const std::lock_guard lock{m_state->mutex};
-        m_state->stopping = true;
-        m_state->changed.notify_all();
-    }
-    // A keyring that hangs keeps its own thread, and the state it uses, alive; the process is ending.
-    if (waitIdle(closingWait))
-        m_writer.join();
-    else
-        m_writer.detach();
+    close();
+}
+
+void KeyringSettingsStore::close() {
+    std::unique_lock lock{m_state->mutex};
+    m_state->stopping = true;
+    m_state->changed.notify_all();
+    m_state->changed.wait_for(lock, closingWait, [this] { return m_state->ended; });
 }
 
 std::optional<std::string> KeyringSettingsStore::objectForKey(const std::string& key) const {

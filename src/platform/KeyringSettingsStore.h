@@ -1,13 +1,13 @@
 #pragma once
 
 #include "SettingsStore.h"
+#include "kintone/TransportOptions.h"
 #include "settings/SettingsKeys.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace stampo {
 
@@ -24,10 +24,12 @@ public:
     // The file key listing the credentials the keyring holds instead of the file.
     static constexpr const char* keyringKeysKey = SettingsKeys::keyringKeys;
 
-    // Reads the file's credentials from `keyring` in the background, which may take the user's unlocking it; a read of
-    // a credential waits for that, nothing else does. A missing or failing keyring leaves them in `file`.
-    KeyringSettingsStore(std::shared_ptr<SettingsStore> file, std::unique_ptr<Keyring> keyring, Notice notice);
-    // Waits a moment for changes still on their way to the keyring; those that do not make it stay in the file.
+    // Reads the file's credentials from `keyring` in the background, on a thread `startThread` starts, which may take
+    // the user's unlocking it; a read of a credential waits for that, nothing else does. A missing or failing keyring,
+    // or no thread, leaves them in `file`.
+    KeyringSettingsStore(std::shared_ptr<SettingsStore> file, std::unique_ptr<Keyring> keyring, Notice notice,
+                         const TransportOptions::ThreadStarter& startThread = TransportOptions::startDetachedThread);
+    // Closes.
     ~KeyringSettingsStore() override;
     KeyringSettingsStore(const KeyringSettingsStore&) = delete;
     KeyringSettingsStore& operator=(const KeyringSettingsStore&) = delete;
@@ -43,11 +45,13 @@ public:
 
     // Waits until every change so far has reached the keyring or failed to; false when `timeout` passed first.
     bool waitIdle(std::chrono::milliseconds timeout) const;
+    // Waits a moment for the changes still on their way to the keyring, and ends the store's thread; later changes,
+    // and those that do not make it, stay in the file. A keyring that hangs keeps the thread until it answers.
+    void close();
 
 private:
     struct State;
     std::shared_ptr<State> m_state;
-    std::thread m_writer;
 };
 
 } // namespace stampo

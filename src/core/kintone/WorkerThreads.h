@@ -9,8 +9,9 @@
 
 namespace stampo {
 
-// Starts the kintone client's worker threads detached and counts those still running, so that a quitting process
-// can give the requests in flight (a work end sent as the machine powers off) a moment to finish.
+// Starts every worker thread of the program detached (the kintone client's, the work start's and end's, the power
+// events' handlers, the keyring's) and counts those still running, so that a quitting process can give the requests
+// in flight (a work end sent as the machine powers off) a moment to finish.
 class WorkerThreads final {
 public:
     TransportOptions::ThreadStarter starter() const;
