@@ -36,6 +36,8 @@ TEST(SingleInstance, LaterLaunchesKnockOnTheRunningOneEvenAfterOneDiedAndGiveUpW
 
     const QStringList sockets = QDir(dir.path()).entryList({"*.socket"}, QDir::System);
     ASSERT_EQ(sockets.size(), 1);
+    // Only the user may knock.
+    EXPECT_EQ(QFile::permissions(dir.filePath(sockets.first())) & 0x0077, 0);
     ASSERT_TRUE(QFile::remove(dir.filePath(sockets.first())));
     SingleInstance unheard(dir.path(), "Stampo.conf");
     EXPECT_FALSE(unheard.becomePrimary());
