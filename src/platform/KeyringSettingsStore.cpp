@@ -220,22 +220,32 @@ struct KeyringSettingsStore::State {
     bool usable = true;
     bool busy = false;
     bool stopping = false;
-    bool ended = false; // the store's thread is done
     bool told = false;
+};
+
+// Apart from the state, so the thread can let go of the state before it says it is done.
+struct KeyringSettingsStore::Ending {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ended = false;
 };
 
 KeyringSettingsStore::KeyringSettingsStore(std::shared_ptr<SettingsStore> file, std::unique_ptr<Keyring> keyring,
                                            Notice notice, const TransportOptions::ThreadStarter& startThread)
-    : m_state(std::make_shared<State>(std::move(file), std::move(keyring), std::move(notice))) {
-    const bool started = startThread([state = m_state] {
+    : m_state(std::make_shared<State>(std::move(file), std::move(keyring), std::move(notice)))
+    , m_ending(std::make_shared<Ending>()) {
+    const bool started = startThread([state = m_state, ending = m_ending]() mutable {
         state->run();
-        const std::lock_guard lock{state->mutex};
-        state->ended = true;
-        state->changed.notify_all();
+        // Whoever closed the store destroys the settings file, on its own thread, unless it stopped waiting.
+        state.reset();
+        const std::lock_guard lock{ending->mutex};
+        ending->ended = true;
+        ending->changed.notify_all();
     });
     if (!started) {
+        m_ending->ended = true;
         const std::lock_guard lock{m_state->mutex};
-        m_state->loaded = m_state->ended = true;
+        m_state->loaded = true;
         m_state->giveUp(!parseKeys(m_state->file->objectForKey(keyringKeysKey)).empty());
     }
 }
@@ -245,10 +255,13 @@ KeyringSettingsStore::~KeyringSettingsStore() {
 }
 
 void KeyringSettingsStore::close() {
-    std::unique_lock lock{m_state->mutex};
-    m_state->stopping = true;
-    m_state->changed.notify_all();
-    m_state->changed.wait_for(lock, closingWait, [this] { return m_state->ended; });
+    {
+        const std::lock_guard lock{m_state->mutex};
+        m_state->stopping = true;
+        m_state->changed.notify_all();
+    }
+    std::unique_lock lock{m_ending->mutex};
+    m_ending->changed.wait_for(lock, closingWait, [this] { return m_ending->ended; });
 }
 
 std::optional<std::string> KeyringSettingsStore::objectForKey(const std::string& key) const {

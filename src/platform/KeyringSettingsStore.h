@@ -51,7 +51,9 @@ public:
 
 private:
     struct State;
+    struct Ending;
     std::shared_ptr<State> m_state;
+    std::shared_ptr<Ending> m_ending;
 };
 
 } // namespace stampo

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -18,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 // These tests run under tests/support/keyring_session.py: KeyringStore, FailingKeyring and LockedKeyring with a
@@ -332,6 +334,51 @@ TEST_F(NoKeyring, ASecretTheKeyringDoesNotGiveBackStaysInTheFile) {
         EXPECT_EQ(file()->objectForKey(KeyringSettingsStore::keyringKeysKey), std::nullopt);
         EXPECT_EQ(notices.size(), 1u);
     }
+}
+
+// The settings file, telling the thread its last holder let it go on.
+class WatchedFile final : public stampo::SettingsStore {
+public:
+    WatchedFile(const QString& path, std::thread::id& destroyedOn)
+        : m_file(path)
+        , m_destroyedOn(destroyedOn) {}
+    ~WatchedFile() override { m_destroyedOn = std::this_thread::get_id(); }
+    WatchedFile(const WatchedFile&) = delete;
+    WatchedFile& operator=(const WatchedFile&) = delete;
+    std::optional<std::string> objectForKey(const std::string& key) const override { return m_file.objectForKey(key); }
+    std::optional<std::string> stringForKey(const std::string& key) const override { return m_file.stringForKey(key); }
+    void setObjectForKey(const std::string& value, const std::string& key) override {
+        m_file.setObjectForKey(value, key);
+    }
+    void removeObjectForKey(const std::string& key) override { m_file.removeObjectForKey(key); }
+
+private:
+    QSettingsStore m_file;
+    std::thread::id& m_destroyedOn;
+};
+
+// A thread that lingers after its work, as a detached one may, must not be left the settings file to destroy: its
+// QSettings would be written back to disk on that thread while the owner goes on, or the process ends.
+TEST_F(NoKeyring, TheSettingsFileIsLetGoOnTheThreadThatClosedTheStore) {
+    std::thread::id destroyedOn;
+    std::thread lingering;
+    std::promise<void> closed;
+    auto store = std::make_unique<KeyringSettingsStore>(
+        std::make_shared<WatchedFile>(path(), destroyedOn), std::make_unique<UnfaithfulKeyring>("code"),
+        [](const std::string&) {},
+        [&](std::function<void()> work) {
+            lingering = std::thread{[work = std::move(work), closed = closed.get_future()]() mutable {
+                work();
+                closed.wait();
+            }};
+            return true;
+        });
+    store->setObjectForKey("code", "authCode");
+    ASSERT_TRUE(store->waitIdle(20s));
+    store.reset();
+    EXPECT_EQ(destroyedOn, std::this_thread::get_id());
+    closed.set_value();
+    lingering.join();
 }
 
 } // namespace
