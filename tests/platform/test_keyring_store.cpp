@@ -7,18 +7,19 @@
 
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <latch>
 #include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -54,43 +55,21 @@ std::string quoted(const QString& text) {
     return "'" + text.toStdString() + "'";
 }
 
-// Watches the session bus's messages to the Secret Service as they go out, through dbus-monitor.
-class Monitor final {
+// The real keyring, whose first store waits until the test lets it go on.
+class HeldKeyring final : public stampo::Keyring {
 public:
-    // Once it listens: a monitor loses the name it was given.
-    Monitor()
-        : m_pipe(::popen("echo $$; exec dbus-monitor --session \"destination='org.freedesktop.secrets'\"", "r")) {
-        if (const std::optional<std::string> pid = nextLine())
-            m_pid = std::stoi(*pid);
-        waitFor("member=NameLost");
+    using Keyring::Keyring;
+    bool store(const std::string& key, const std::string& label, const std::string& secret) const override {
+        if (!m_held.exchange(true)) {
+            storing.count_down();
+            resume.wait();
+        }
+        return Keyring::store(key, label, secret);
     }
-    ~Monitor() {
-        if (m_pid > 0)
-            ::kill(m_pid, SIGTERM);
-        if (m_pipe)
-            ::pclose(m_pipe);
-    }
-    Monitor(const Monitor&) = delete;
-    Monitor& operator=(const Monitor&) = delete;
-
-    // Until a line holds `text`; false when the monitor ended first.
-    bool waitFor(std::string_view text) {
-        for (std::optional<std::string> line; (line = nextLine());)
-            if (line->find(text) != std::string::npos)
-                return true;
-        return false;
-    }
+    mutable std::latch storing{1}, resume{1};
 
 private:
-    std::optional<std::string> nextLine() {
-        char line[4096];
-        if (!m_pipe || !std::fgets(line, sizeof line, m_pipe))
-            return std::nullopt;
-        return line;
-    }
-
-    FILE* m_pipe;
-    pid_t m_pid = 0;
+    mutable std::atomic<bool> m_held = false;
 };
 
 class KeyringTest : public testing::Test {
@@ -222,18 +201,15 @@ TEST_F(KeyringStore, ChangedSettingsLeaveNoStaleItem) {
 
 // A write that lands while the keyring is busy storing the value before it: the newer value must win, and stay.
 TEST_F(KeyringStore, AWriteDuringTheKeyringsStoreOfTheOneBeforeWins) {
-    auto store = open();
-    ASSERT_TRUE(store->waitIdle(20s));
-    // The daemon is held, and the monitor tells when the store's first call to it has gone out.
-    Monitor monitor;
-    const pid_t daemon = std::stoi(std::getenv("STAMPO_TEST_KEYRING_PID"));
-    ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
-    store->setObjectForKey("older", "authCode");
-    ASSERT_TRUE(monitor.waitFor("method call"));
-    store->setObjectForKey("newer", "authCode");
-    ASSERT_EQ(::kill(daemon, SIGCONT), 0);
-    ASSERT_TRUE(store->waitIdle(20s));
-    EXPECT_EQ(store->stringForKey("authCode"), "newer");
+    auto held = std::make_unique<HeldKeyring>(path().toStdString());
+    HeldKeyring& keyring = *held;
+    KeyringSettingsStore store{file(), std::move(held), [](const std::string&) {}};
+    store.setObjectForKey("older", "authCode");
+    keyring.storing.wait();
+    store.setObjectForKey("newer", "authCode");
+    keyring.resume.count_down();
+    ASSERT_TRUE(store.waitIdle(20s));
+    EXPECT_EQ(store.stringForKey("authCode"), "newer");
     EXPECT_EQ(items().at("authCode").secret, "newer");
     EXPECT_EQ(file()->objectForKey("authCode"), std::nullopt);
 }
@@ -336,36 +312,16 @@ TEST_F(NoKeyring, ASecretTheKeyringDoesNotGiveBackStaysInTheFile) {
     }
 }
 
-// The settings file, telling the thread its last holder let it go on.
-class WatchedFile final : public stampo::SettingsStore {
-public:
-    WatchedFile(const QString& path, std::thread::id& destroyedOn)
-        : m_file(path)
-        , m_destroyedOn(destroyedOn) {}
-    ~WatchedFile() override { m_destroyedOn = std::this_thread::get_id(); }
-    WatchedFile(const WatchedFile&) = delete;
-    WatchedFile& operator=(const WatchedFile&) = delete;
-    std::optional<std::string> objectForKey(const std::string& key) const override { return m_file.objectForKey(key); }
-    std::optional<std::string> stringForKey(const std::string& key) const override { return m_file.stringForKey(key); }
-    void setObjectForKey(const std::string& value, const std::string& key) override {
-        m_file.setObjectForKey(value, key);
-    }
-    void removeObjectForKey(const std::string& key) override { m_file.removeObjectForKey(key); }
-
-private:
-    QSettingsStore m_file;
-    std::thread::id& m_destroyedOn;
-};
-
 // A thread that lingers after its work, as a detached one may, must not be left the settings file to destroy: its
 // QSettings would be written back to disk on that thread while the owner goes on, or the process ends.
 TEST_F(NoKeyring, TheSettingsFileIsLetGoOnTheThreadThatClosedTheStore) {
     std::thread::id destroyedOn;
+    // Goes with the store's state, the settings file included.
+    std::shared_ptr<void> mark{nullptr, [&destroyedOn](void*) { destroyedOn = std::this_thread::get_id(); }};
     std::thread lingering;
     std::promise<void> closed;
     auto store = std::make_unique<KeyringSettingsStore>(
-        std::make_shared<WatchedFile>(path(), destroyedOn), std::make_unique<UnfaithfulKeyring>("code"),
-        [](const std::string&) {},
+        file(), std::make_unique<UnfaithfulKeyring>("code"), [mark = std::move(mark)](const std::string&) {},
         [&](std::function<void()> work) {
             lingering = std::thread{[work = std::move(work), closed = closed.get_future()]() mutable {
                 work();
