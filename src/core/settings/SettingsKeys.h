@@ -37,7 +37,8 @@ inline constexpr std::array<std::string_view, 4> proxyKeys{proxyHost, proxyPort,
 inline constexpr std::array<std::string_view, 2> secretKeys{authCode, proxyPassword};
 inline constexpr std::array<std::string_view, 4> workStateKeys{keepOuttime, keepRecordno, keepUser, keepWorkEnds};
 // Names of the auth-code window's inputs; nothing is ever stored under them.
-inline constexpr std::array<std::string_view, 2> loginKeys{"loginName", "loginPassword"};
+inline constexpr const char* loginName = "loginName";
+inline constexpr const char* loginPassword = "loginPassword";
 
 // "fieldIn" -> "fieldInType"
 std::string typeKey(std::string_view fieldKey);

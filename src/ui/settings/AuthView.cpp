@@ -13,18 +13,8 @@ namespace {
 constexpr int formWidth = 295;
 constexpr qreal margin = 10;
 
-QString nameOf(std::string_view key) {
-    return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
-}
-
-// The two inputs' names.
-QString loginName() {
-    return nameOf(SettingsKeys::loginKeys[0]);
-}
-
-QString loginPassword() {
-    return nameOf(SettingsKeys::loginKeys[1]);
-}
+using SettingsKeys::loginName;
+using SettingsKeys::loginPassword;
 
 } // namespace
 
@@ -43,13 +33,13 @@ void AuthView::viewDidLoad() {
     qreal top = margin;
 
     QWidget* row = form->addRow(top, rowHeight);
-    form->addCaption(row, loginName() + "Caption", "ログイン名", 10);
-    form->addInput(row, loginName(), 130, 150);
+    form->addCaption(row, QString(loginName) + "Caption", "ログイン名", 10);
+    form->addInput(row, loginName, 130, 150);
     top += rowHeight;
 
     row = form->addRow(top, rowHeight);
-    form->addCaption(row, loginPassword() + "Caption", "ログインパスワード", 10);
-    form->addPassword(row, loginPassword(), 130, 150);
+    form->addCaption(row, QString(loginPassword) + "Caption", "ログインパスワード", 10);
+    form->addPassword(row, loginPassword, 130, 150);
     top += rowHeight;
 
     addOkAndCancel(form->addRow(top, rowHeight), "コード生成");
@@ -68,8 +58,8 @@ void AuthView::buttonAction(ZUMButton* sender) {
         closeWindow();
         return;
     }
-    const std::string name = container()->input().value(loginName())->text().toStdString();
-    const std::string password = container()->password().value(loginPassword())->text().toStdString();
+    const std::string name = container()->input().value(loginName)->text().toStdString();
+    const std::string password = container()->password().value(loginPassword)->text().toStdString();
     if (const auto message = checkAuthForm(name, password)) {
         m_alert->show(*message);
         return;

@@ -13,10 +13,6 @@ namespace {
 constexpr int formWidth = 575;
 constexpr qreal margin = 10;
 
-QString nameOf(std::string_view key) {
-    return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
-}
-
 // Calls `visit(name, field)` for every text input, then every password input: exactly the form's settings.
 template <typename Visit> void forEachField(const ZUMContainerView& form, Visit visit) {
     for (const auto& [name, field] : form.input().asKeyValueRange())
@@ -38,25 +34,25 @@ void ProxyView::loadView() {
 
 void ProxyView::viewDidLoad() {
     ZUMContainerView* form = container();
-    const auto& [host, port, user, password] = SettingsKeys::proxyKeys;
+    using SettingsKeys::proxyHost, SettingsKeys::proxyPort, SettingsKeys::proxyUser, SettingsKeys::proxyPassword;
     const qreal rowHeight = form->rowHeight() * 1.5;
     qreal top = margin;
 
     QWidget* row = form->addRow(top, rowHeight);
-    form->addCaption(row, nameOf(host) + "Caption", "アドレス", 10);
-    form->addInput(row, nameOf(host), 130, 430);
+    form->addCaption(row, QString(proxyHost) + "Caption", "アドレス", 10);
+    form->addInput(row, proxyHost, 130, 430);
     top += rowHeight;
 
     row = form->addRow(top, rowHeight);
-    form->addCaption(row, nameOf(port) + "Caption", "ポート番号", 10);
-    form->addInput(row, nameOf(port), 130, 150);
+    form->addCaption(row, QString(proxyPort) + "Caption", "ポート番号", 10);
+    form->addInput(row, proxyPort, 130, 150);
     top += rowHeight;
 
     row = form->addRow(top, rowHeight);
-    form->addCaption(row, nameOf(user) + "Caption", "ユーザー名", 10);
-    form->addInput(row, nameOf(user), 130, 150);
-    form->addCaption(row, nameOf(password) + "Caption", "パスワード", 285);
-    form->addPassword(row, nameOf(password), 410, 150);
+    form->addCaption(row, QString(proxyUser) + "Caption", "ユーザー名", 10);
+    form->addInput(row, proxyUser, 130, 150);
+    form->addCaption(row, QString(proxyPassword) + "Caption", "パスワード", 285);
+    form->addPassword(row, proxyPassword, 410, 150);
     top += rowHeight;
 
     row = form->addRow(top, rowHeight);
@@ -78,10 +74,11 @@ void ProxyView::buttonAction(ZUMButton* sender) {
         closeWindow();
         return;
     }
-    const auto& [host, port, user, password] = SettingsKeys::proxyKeys;
-    const auto input = [this](std::string_view key) { return container()->input().value(nameOf(key))->text(); };
-    const ProxyFields fields{input(host).toStdString(), input(port).toStdString(), input(user).toStdString(),
-                             container()->password().value(nameOf(password))->text().toStdString()};
+    using SettingsKeys::proxyHost, SettingsKeys::proxyPort, SettingsKeys::proxyUser, SettingsKeys::proxyPassword;
+    const auto input = [this](const char* key) { return container()->input().value(key)->text(); };
+    const ProxyFields fields{input(proxyHost).toStdString(), input(proxyPort).toStdString(),
+                             input(proxyUser).toStdString(),
+                             container()->password().value(proxyPassword)->text().toStdString()};
     if (const auto message = checkProxyForm(fields)) {
         m_alert->show(*message);
         return;
