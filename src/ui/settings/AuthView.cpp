@@ -32,16 +32,8 @@ void AuthView::viewDidLoad() {
     const qreal rowHeight = form->rowHeight() * 1.5;
     qreal top = margin;
 
-    QWidget* row = form->addRow(top, rowHeight);
-    form->addCaption(row, QString(loginName) + "Caption", "ログイン名", 10);
-    form->addInput(row, loginName, 130, 150);
-    top += rowHeight;
-
-    row = form->addRow(top, rowHeight);
-    form->addCaption(row, QString(loginPassword) + "Caption", "ログインパスワード", 10);
-    form->addPassword(row, loginPassword, 130, 150);
-    top += rowHeight;
-
+    addFieldRow(top, rowHeight, {{loginName, "ログイン名", 10, 130, 150}});
+    addFieldRow(top, rowHeight, {{loginPassword, "ログインパスワード", 10, 130, 150, true}});
     addOkAndCancel(form->addRow(top, rowHeight), "コード生成");
     finishForm(top + rowHeight + margin);
 }

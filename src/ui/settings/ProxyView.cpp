@@ -38,24 +38,12 @@ void ProxyView::viewDidLoad() {
     const qreal rowHeight = form->rowHeight() * 1.5;
     qreal top = margin;
 
+    addFieldRow(top, rowHeight, {{proxyHost, "アドレス", 10, 130, 430}});
+    addFieldRow(top, rowHeight, {{proxyPort, "ポート番号", 10, 130, 150}});
+    addFieldRow(top, rowHeight,
+                {{proxyUser, "ユーザー名", 10, 130, 150}, {proxyPassword, "パスワード", 285, 410, 150, true}});
+
     QWidget* row = form->addRow(top, rowHeight);
-    form->addCaption(row, QString(proxyHost) + "Caption", "アドレス", 10);
-    form->addInput(row, proxyHost, 130, 430);
-    top += rowHeight;
-
-    row = form->addRow(top, rowHeight);
-    form->addCaption(row, QString(proxyPort) + "Caption", "ポート番号", 10);
-    form->addInput(row, proxyPort, 130, 150);
-    top += rowHeight;
-
-    row = form->addRow(top, rowHeight);
-    form->addCaption(row, QString(proxyUser) + "Caption", "ユーザー名", 10);
-    form->addInput(row, proxyUser, 130, 150);
-    form->addCaption(row, QString(proxyPassword) + "Caption", "パスワード", 285);
-    form->addPassword(row, proxyPassword, 410, 150);
-    top += rowHeight;
-
-    row = form->addRow(top, rowHeight);
     form->addCaption(row, "caution", "ユーザー認証の必要がない場合は、ユーザー名・パスワードの入力は不要です。", 10);
     top += rowHeight;
 

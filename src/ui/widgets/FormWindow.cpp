@@ -34,6 +34,20 @@ void ViewController::closeWindow() {
     window()->close();
 }
 
+void ViewController::addFieldRow(qreal& top, qreal height, std::initializer_list<Field> fields) {
+    QWidget* const row = m_container->addRow(top, height);
+    for (const Field& field : fields) {
+        const QString name = QString::fromUtf8(field.key);
+        m_container->addCaption(row, name + QStringLiteral("Caption"), QString::fromUtf8(field.caption),
+                                field.captionX);
+        if (field.password)
+            m_container->addPassword(row, name, field.inputX, field.width);
+        else
+            m_container->addInput(row, name, field.inputX, field.width);
+    }
+    top += height;
+}
+
 void ViewController::addOkAndCancel(QWidget* row, const QString& okTitle) {
     m_container->addButton(row, QStringLiteral("ok"), okTitle, 10, 120);
     m_container->addButton(row, QStringLiteral("cancel"), QStringLiteral("Cancel"), 135, 120);

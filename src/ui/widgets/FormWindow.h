@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <initializer_list>
+
 namespace stampo {
 
 class ZUMButton;
@@ -27,6 +29,15 @@ protected:
     ZUMContainerView* makeContainer(int width);
     // Closes the window the view is in.
     void closeWindow();
+    // A text or password input with its caption to the left, both named after the settings key the input edits.
+    struct Field {
+        const char* key;
+        const char* caption;
+        qreal captionX, inputX, width;
+        bool password = false;
+    };
+    // Adds a row `height` high at `top` holding `fields`, and moves `top` below it.
+    void addFieldRow(qreal& top, qreal height, std::initializer_list<Field> fields);
     // The settings forms' last row: the main button "ok", titled `okTitle`, and "Cancel".
     void addOkAndCancel(QWidget* row, const QString& okTitle);
     // Ends the form `height` high; every one of its buttons runs buttonAction.
