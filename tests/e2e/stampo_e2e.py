@@ -5,8 +5,8 @@ reading the windows over AT-SPI: from the first launch through the settings to a
 and recorded at the simulator, then ended by the tray menu of each kind of tray host, by logging out, by the display
 going away or by a real session manager. Exits 77 when a tool is missing."""
 
-import contextlib, http.client, importlib.util, json, os, re, select, shutil, signal, socket, ssl, subprocess, sys, tempfile, time
-import threading, traceback
+import contextlib, http.client, importlib.util, json, os, re, select, shutil, signal, socket, ssl, subprocess, sys
+import tempfile, threading, time, traceback
 
 try:
     import dbus  # Debian's python3-dbus, which scripts/setup installs
@@ -30,27 +30,6 @@ def read_line(stream, what):
     return stream.readline().decode().strip()
 
 
-# Each run: its name, its display (an X server bare, under openbox or under GNOME Shell, or weston with or without
-# Xwayland), its tray host (None: none) and its scenario; above each, the wiring it proves.
-DESKTOPS = (
-    # The first launch through the settings to a work start; the windows stacked and focused by a window manager; the
-    # XEmbed icon in a tray that comes after stampo, its menu ending the day.
-    ("openbox with trayer", "openbox", "xembed", "first launch"),
-    # Each real StatusNotifierItem panel, up before stampo: the icon it shows clicked, the work end in the menu it
-    # draws, and both again once the panel is killed and started again. GNOME Shell manages the windows too, and has
-    # the keyring: one that stalls at start does not hold the process, and the auth code moves into it.
-    ("GNOME Shell with the AppIndicator extension", "gnome-shell", "gnome-shell", "panel"),
-    ("openbox with xfce4-panel's status tray", "openbox", "xfce4-panel", "panel"),
-    ("openbox with lxqt-panel's status notifier", "openbox", "lxqt-panel", "panel"),
-    # The display going away and logging out end the open day; a host that comes after stampo shows the day in the
-    # item's tool tip and ends it by the item's menu over D-Bus; a later launch knocks on the running one.
-    ("openbox, the session ending, with a StatusNotifierItem host that comes late", "openbox", "sni-after",
-     "session end"),
-    # A real XSMP session manager: its session save ends nothing; the manager killed, or logging out, ends the day.
-    ("xfce4-session as session manager", "x", None, "session manager"),
-    # Wayland, where only AT-SPI presses buttons: through Xwayland; on Wayland itself, also the compositor going away.
-    ("weston with Xwayland", "weston-xwayland", None, "wayland"),
-    ("weston without Xwayland", "weston", None, "wayland"))
 SUPPORT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
 WATCHER_TEMPLATE = os.path.join(SUPPORT, "status_notifier_watcher.py")
 sys.path.insert(0, SUPPORT)
@@ -106,9 +85,9 @@ type=statusnotifier
 class Run:
     """One run: its scratch directory, its processes, and the X, AT-SPI and kintone calls the steps make."""
 
-    def __init__(self, work, display, tray, scenario):
+    def __init__(self, work, display, tray):
         self.work, self.processes, self.stampo, self.app, self.step, self.adopted = work, [], None, None, "setup", []
-        self.display, self.tray, self.scenario = display, tray, scenario
+        self.display, self.tray = display, tray
         self.window_manager, self.wayland = display in ("openbox", "gnome-shell"), display.startswith("weston")
         # The full desktop has a keyring, unlocked at login; the others have none.
         self.keyring = tray == "gnome-shell"
@@ -122,7 +101,7 @@ class Run:
             self.env["ASAN_OPTIONS"] += ":fast_unwind_on_malloc=0"
         self.env.update({f"XDG_{d.upper()}_HOME": os.path.join(work, d) for d in ("config", "data", "cache", "state")})
         # Qt serves its widgets on the accessibility bus only when asked to; no screen reader runs to ask. The session
-        # claims to be Wayland's, with no compositor to be found: stampo must choose X11 by itself.
+        # claims to be Wayland's, with no compositor to be found but on weston: stampo must choose X11 by itself.
         self.env.pop("QT_QPA_PLATFORM", None)
         self.env.update(XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                         XDG_SESSION_TYPE="wayland", WAYLAND_DISPLAY="wayland-stampo-e2e")
@@ -151,14 +130,13 @@ class Run:
     def start_weston(self):
         """A Wayland session: weston on a virtual screen, with Xwayland when asked for, which then is the only X
         server stampo can reach."""
-        self.env.update(WAYLAND_DISPLAY="wayland-stampo")
         self.env.pop("DISPLAY", None)
         xwayland = ["--xwayland"] if self.display == "weston-xwayland" else []
-        self.display_server = self.start(["weston", "--backend=headless-backend.so", "--use-pixman",
-                                          "--socket=wayland-stampo", "--width=1280", "--height=800", "--idle-time=0",
+        self.display_server = self.start(["weston", "--backend=headless-backend.so", "--use-pixman", "--idle-time=0",
+                                          f"--socket={self.env['WAYLAND_DISPLAY']}", "--width=1280", "--height=800",
                                           *xwayland], "weston.log")
-        self.until("weston's socket", lambda: os.path.exists(os.path.join(self.env["XDG_RUNTIME_DIR"],
-                                                                          "wayland-stampo")))
+        socket = os.path.join(self.env["XDG_RUNTIME_DIR"], self.env["WAYLAND_DISPLAY"])
+        self.until("weston's socket", lambda: os.path.exists(socket))
         if xwayland:
             self.env["DISPLAY"] = self.until("Xwayland's display", lambda: next(
                 (m[1] for m in re.finditer(r"xserver listening on display (:\d+)", self.log("weston.log"))), None))
@@ -335,11 +313,9 @@ class Run:
 
     def start_tray(self):
         """The tray host that comes after stampo: trayer, or a StatusNotifierWatcher with a host registered."""
-        if self.tray == "xembed":
-            self.start(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request"], "trayer.log")
-            return
-        self.start(["/usr/bin/python3", "-m", "dbusmock", "--template", WATCHER_TEMPLATE, "--parameters",
-                    '{"host": true}'], "watcher.log")
+        self.start(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request"] if self.tray == "xembed"
+                   else ["/usr/bin/python3", "-m", "dbusmock", "--template", WATCHER_TEMPLATE, "--parameters",
+                         '{"host": true}'], f"{self.tray}.log")
 
     def item(self):
         """stampo's StatusNotifierItem, once the watcher lists it: its unique bus name (some list the item's path too)."""
@@ -374,7 +350,7 @@ class Run:
         return subprocess.run(["xprop", *args], env=self.env, capture_output=True, text=True, timeout=WAIT).stdout
 
     def active_window(self):
-        return int(self.xprop("-root", "_NET_ACTIVE_WINDOW").split()[-1], 16)
+        return next((int(w, 16) for w in re.findall(r"0x[0-9a-f]+", self.xprop("-root", "_NET_ACTIVE_WINDOW"))), None)
 
     def windows_top_down(self):
         """stampo's X windows that the window manager manages, the topmost first."""
@@ -389,8 +365,7 @@ class Run:
             return
         if title:
             # Shown on the accessibility bus a moment before its X window has its name.
-            window = self.until(f"the X window {title}", lambda: next(iter(self.xdotool(
-                "search", "--onlyvisible", "--name", f"^{title}$").split()), None))
+            window = self.until(f"the X window {title}", lambda: next(iter(self.visible("--name", f"^{title}$")), None))
             if "MAXIMIZE" in self.xprop("-id", window, "_NET_WM_ALLOWED_ACTIONS"):
                 raise Failed(f"the window {title} can be maximised")
             return
@@ -421,6 +396,10 @@ class Run:
     def xdotool(self, *args):
         result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=WAIT)
         return result.stdout.strip() if result.returncode == 0 else ""
+
+    def visible(self, *search):
+        """The X windows on screen that xdotool's search finds."""
+        return self.xdotool("search", "--onlyvisible", *search).split()
 
     def shell(self, command, *args):
         return dict(line.split("=", 1) for line in self.xdotool(command, "--shell", *args).split())
@@ -574,11 +553,6 @@ class Run:
         with open(os.path.join(self.work, name), errors="replace") as log:
             return log.read()
 
-    def auth_code_in_file(self):
-        with open(os.path.join(self.env["XDG_CONFIG_HOME"], "Stampo", "Stampo.conf")) as settings:
-            return next((line.split("=", 1)[1].strip().strip('"') for line in settings if line.startswith("authCode=")),
-                        None)
-
     def start_working(self, stampo=None):
         """Starts stampo, configured (unless it runs), and the working day of the employee it preselects."""
         if stampo:
@@ -638,16 +612,14 @@ def first_launch(run, stampo):
     run.press(run.find(form, "label", "アプリID"))
     run.check_above("認証コード生成", "Kintone設定")
     run.press(run.find(auth, "push button", "Cancel"))
-    run.until("the auth-code window to close", lambda: auth not in run.windows() and not run.xdotool(
-        "search", "--onlyvisible", "--name", "^認証コード生成$"))
+    run.until("the auth-code window to close", lambda: auth not in run.windows() and not run.visible(
+        "--name", "^認証コード生成$"))
     for caption, text, masked in (("サブドメイン", "demo", False), ("認証コード", AUTH_CODE, True), ("アプリID", "1", False)):
         run.type_into(run.beside(form, caption, "text"), text, masked)
     run.press(run.find(form, "push button", "フィールド取得"))
     for caption, item in (("出勤日時フィールド", "出勤"), ("退勤日時フィールド", "退勤"), ("従業員フィールド", "社員")):
         run.choose(run.beside(form, caption, "combo box"), item)
     run.press(run.find(form, "push button", "OK"))
-    run.until("the auth code in the file, and stampo's word that it stays there",
-              lambda: run.auth_code_in_file() == AUTH_CODE and "Secret Service" in run.log("stampo.log"))
 
     run.step = "work start"
     attend = run.window("勤務開始")
@@ -658,7 +630,7 @@ def first_launch(run, stampo):
 
 def tray_scenario(run, stampo):
     """From the first launch (on trayer) or a configured start (on a panel) to a work end from the tray menu; on a
-    panel, its menu again once the panel has been killed and started again."""
+    panel, its menu again once the panel has been killed and started again, its work start bringing up the window."""
     if run.tray == "xembed":
         first_launch(run, stampo)
     else:
@@ -667,15 +639,10 @@ def tray_scenario(run, stampo):
             keyring_stalls(run, stampo)
         run.step = "work start"
         run.start_working(stampo)
-        if run.keyring:
-            lookup = ["secret-tool", "lookup", "settings-file", os.path.join(run.env["XDG_CONFIG_HOME"], "Stampo",
-                                                                            "Stampo.conf"), "key", "authCode"]
-            run.until("the auth code in the keyring and out of the file", lambda: run.auth_code_in_file() is None and
-                      subprocess.run(lookup, env=run.env, capture_output=True, text=True).stdout == AUTH_CODE)
 
     run.step = "work end from the tray menu"
     if run.tray == "xembed":
-        visible = lambda: run.xdotool("search", "--onlyvisible", "--classname", "^stampo$").split()
+        visible = lambda: run.visible("--classname", "^stampo$")
         # Once the employee window has closed, stampo's only X window on screen is its icon in trayer's panel.
         icon = run.until("stampo's tray icon", lambda: w[0] if len(w := visible()) == 1 else None)
         run.click_window(icon)
@@ -694,8 +661,8 @@ def tray_scenario(run, stampo):
         run.panel.wait()
         run.start_panel()
         run.item()
-        run.open_panel_menu()
-        run.xdotool("key", "Escape")
+        run.click(*run.open_panel_menu()["勤務開始"])
+        run.window("勤務開始")
 
     run.step = "quit on SIGTERM"
     run.stampo.send_signal(signal.SIGTERM)
@@ -735,30 +702,6 @@ def session_end_scenario(run, stampo):
     run.stampo.send_signal(signal.SIGHUP)
     run.ended()
     run.check_ended(3)
-
-
-class Adopted:
-    """stampo as the session manager started it: alive while its process is, ended with the status its shell wrote."""
-
-    def __init__(self, pid, status_file):
-        self.pid, self.status_file, self.returncode = pid, status_file, None
-
-    def poll(self):
-        if self.returncode is None and not os.path.exists(f"/proc/{self.pid}") and os.path.exists(self.status_file):
-            with open(self.status_file) as status:
-                self.returncode = int(written) if (written := status.read().strip()) else None
-        return self.returncode
-
-    def wait(self, timeout):
-        deadline = time.monotonic() + timeout
-        while self.poll() is None:
-            if time.monotonic() > deadline:
-                raise subprocess.TimeoutExpired("stampo", timeout)
-            time.sleep(0.05)
-        return self.returncode
-
-    def send_signal(self, number):
-        os.kill(self.pid, number)
 
 
 SESSION = """<?xml version="1.0" encoding="UTF-8"?>
@@ -805,29 +748,31 @@ def session_manager_scenario(run, stampo):
     # xfconfd, activated by the first session, keeps this for the second.
     with open(os.path.join(channel, "xfce4-session.xml"), "w") as out:
         out.write(SESSION.format(command=command))
-    for count, ending in enumerate(("killed", "logging out"), 1):
+
+    def written_status():
+        with contextlib.suppress(FileNotFoundError), open(status) as written:
+            return written.read().strip()
+    for count, (ending, expected) in enumerate((("killed", "1"), ("logging out", "0")), 1):
         run.step = f"a session whose manager ends {ending}"
         with contextlib.suppress(FileNotFoundError):
             os.remove(status)
         # A checkpoint saved the session, whose clients the manager would start instead of the failsafe one's.
         shutil.rmtree(os.path.join(run.env["XDG_CACHE_HOME"], "sessions"), ignore_errors=True)
         session = run.start(["xfce4-session"], "xfce4-session.log")
-        run.stampo = None
         run.start_stampo()
-        run.stampo = Adopted(run.pid_of(run.a11y, run.app[0]), status)
-        run.adopted.append(run.stampo.pid)
+        run.adopted.append(run.pid_of(run.a11y, run.app[0]))
         run.start_working()
         if ending == "killed":
             run.session.call_blocking(*manager, "Checkpoint", "s", ("",))
             run.until("the checkpoint to end", lambda: run.session.call_blocking(*manager, "GetState", None, ()) == 1)
-            if run.records()[-1][2] or run.stampo.poll() is not None:
+            if run.records()[-1][2] or written_status():
                 raise Failed(f"a session save ended the working day: {run.records()[-1]}")
             session.kill()
-            run.ended(1)
         else:
             subprocess.run(["xfce4-session-logout", "--logout", "--fast"], env=run.env, timeout=WAIT,
                            capture_output=True)
-            run.ended()
+        if (status_written := run.until("stampo to end", written_status)) != expected:
+            raise Failed(f"stampo ended with status {status_written}, not {expected}")
         run.check_ended(count)
         with contextlib.suppress(subprocess.TimeoutExpired):
             session.wait(WAIT)
@@ -840,8 +785,7 @@ def wayland_scenario(run, stampo):
     run.start_stampo(stampo)
     if run.display == "weston-xwayland":
         # Shown on the accessibility bus a moment before Xwayland maps its X window.
-        run.until("stampo's windows on Xwayland's X server",
-                  lambda: run.xdotool("search", "--onlyvisible", "--classname", "^stampo$"))
+        run.until("stampo's windows on Xwayland's X server", lambda: run.visible("--classname", "^stampo$"))
     run.alert("Kintone設定が未登録です")
     run.window("Kintone設定")
     run.stampo.send_signal(signal.SIGTERM)
@@ -855,15 +799,36 @@ def wayland_scenario(run, stampo):
         run.check_ended(1)
 
 
+# Each run: its name, its display (an X server bare, under openbox or under GNOME Shell, or weston with or without
+# Xwayland), its tray host (None: none) and its scenario; above each, the wiring it proves.
+DESKTOPS = (
+    # The first launch through the settings to a work start; the windows stacked and focused by a window manager; the
+    # XEmbed icon in a tray that comes after stampo, its menu ending the day.
+    ("openbox with trayer", "openbox", "xembed", tray_scenario),
+    # Each real StatusNotifierItem panel, up before stampo: the icon it shows clicked, the work end in the menu it
+    # draws, and the work start once the panel is killed and started again. GNOME Shell manages the windows too, and
+    # has a keyring, which, stalling at start, holds back the windows, not the process.
+    ("GNOME Shell with the AppIndicator extension", "gnome-shell", "gnome-shell", tray_scenario),
+    ("openbox with xfce4-panel's status tray", "openbox", "xfce4-panel", tray_scenario),
+    ("openbox with lxqt-panel's status notifier", "openbox", "lxqt-panel", tray_scenario),
+    # The display going away and logging out end the open day; a host that comes after stampo shows the day in the
+    # item's tool tip and ends it by the item's menu over D-Bus; a later launch knocks on the running one.
+    ("openbox, the session ending, with a StatusNotifierItem host that comes late", "openbox", "sni-after",
+     session_end_scenario),
+    # A real XSMP session manager: its session save ends nothing; the manager killed, or logging out, ends the day.
+    ("xfce4-session as session manager", "x", None, session_manager_scenario),
+    # Wayland, where only AT-SPI presses buttons: through Xwayland; on Wayland itself, also the compositor going away.
+    ("weston with Xwayland", "weston-xwayland", None, wayland_scenario),
+    ("weston without Xwayland", "weston", None, wayland_scenario))
+
+
 def run_on(desktop, display, tray, scenario, stampo, simulator):
     """One run of a scenario; the failure, if any, with stampo's output."""
-    scenarios = {"first launch": tray_scenario, "panel": tray_scenario, "session end": session_end_scenario,
-                 "session manager": session_manager_scenario, "wayland": wayland_scenario}
     with tempfile.TemporaryDirectory(prefix="stampo-e2e-") as work:
-        run = Run(work, display, tray, scenario)
+        run = Run(work, display, tray)
         try:
             run.start_services(simulator)
-            scenarios[scenario](run, stampo)
+            scenario(run, stampo)
             return None
         except Exception as failure:
             if not isinstance(failure, Failed):
@@ -884,7 +849,7 @@ def main(argv):
         print(__doc__, file=sys.stderr)
         return 2
     tools = ("Xvfb", "openbox", "trayer", "xdotool", "xprop", "weston", "Xwayland", "dbus-daemon", "dbus-send",
-             "gnome-keyring-daemon", "secret-tool", "xfce4-session", "xfce4-session-logout",
+             "gnome-keyring-daemon", "xfce4-session", "xfce4-session-logout",
              "/usr/libexec/at-spi-bus-launcher", "dbus-monitor", "gnome-shell", "xfce4-panel", "lxqt-panel")
     missing = [tool for tool in tools if not shutil.which(tool)] + ["python3-dbus"] * (dbus is None) + [
         "python3-dbusmock"] * (importlib.util.find_spec("dbusmock") is None) + ["qt6-wayland"] * (not os.path.exists(
