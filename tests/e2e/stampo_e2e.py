@@ -238,8 +238,8 @@ class Run:
         return False
 
     def listen(self, address, rule, log, parse):
-        """What dbus-monitor hears on the bus at `address` that `rule` matches: the list that `parse`, given each line it
-        prints, adds to, as it comes."""
+        """What dbus-monitor hears on the bus at `address` that `rule` matches: the list that `parse`, given each line
+        it prints, adds to, as it comes."""
         monitor = self.start(["dbus-monitor", "--address", address, rule], log, stdout=subprocess.PIPE, bufsize=0)
         read_line(monitor.stdout, "dbus-monitor listening")
         heard = []
@@ -318,7 +318,7 @@ class Run:
                          '{"host": true}'], f"{self.tray}.log")
 
     def item(self):
-        """stampo's StatusNotifierItem, once the watcher lists it: its unique bus name (some list the item's path too)."""
+        """stampo's StatusNotifierItem, once the watcher lists it: its unique bus name (some add the item's path)."""
         def listed():
             items = self.session.call_blocking(*WATCHER, PROPERTIES, "Get", "ss", (WATCHER[0],
                                                                                   "RegisteredStatusNotifierItems"))
@@ -412,7 +412,7 @@ class Run:
         self.click(*(int(self.shell("getwindowgeometry", window)[k]) for k in ("X", "Y", "WIDTH", "HEIGHT")))
 
     def press(self, node, button="1"):
-        """Presses `node`: with the mouse, or as a screen reader would over AT-SPI on Wayland, where nothing else can."""
+        """Presses `node`: with the mouse, or as a screen reader does over AT-SPI on Wayland, where nothing else can."""
         if self.wayland:
             return self.call(node, "org.a11y.atspi.Action", "DoAction", "i", 0)
         self.click(*self.extents(node), button)
