@@ -17,28 +17,14 @@ protected:
     PagingTest()
         : KintoneTest({.certificateDirectory = {}, .sampleData = false}) {}
 
-    struct Read {
-        Texts sent; // the requests, as "METHOD PATH?QUERY"
-        Texts read; // what each item read holds at the pointer
-        int connections = 0;
-    };
-
-    // Reads everything with `read`, which must succeed.
-    Read readAll(const std::function<void(Outcome&)>& read, const char* pointer) {
-        sim.clearRequests();
-        const int connections = sim.connections();
-        Outcome outcome;
-        read(outcome);
-        settle(outcome, 0);
-        // Requests asked for past the end may still be on their way.
-        EXPECT_TRUE(workers.waitIdle(deadline));
-        EXPECT_EQ(outcome.successes(), 1);
-        Read all{{}, {}, sim.connections() - connections};
-        for (const auto& r : sim.requests())
-            all.sent.push_back(r.method + " " + r.path + "?" + r.query);
-        for (const Json& item : outcome.result())
-            all.read.push_back(item[Json::json_pointer(pointer)]);
-        return all;
+    // Reads the users from `offset` on; the alerts the read showed. Pages asked for past the end may still be on
+    // their way when it ends.
+    Texts readUsers(Outcome& outcome, int offset = 0) {
+        const auto before = std::ptrdiff_t(alert->messages().size());
+        users(client, outcome, offset);
+        EXPECT_TRUE(outcome.wait() && workers.waitIdle(deadline) && mainQueue->drain());
+        const Texts alerts = alert->messages();
+        return {alerts.begin() + before, alerts.end()};
     }
 
     // The offsets of the users pages asked for, sorted; each request must be for a users page of 100.
@@ -54,210 +40,81 @@ protected:
         return offsets;
     }
 
-    // Every page up to the one at `lastOffset` was asked for exactly once, and at most `ahead` pages after it.
-    void expectPagesAskedFor(int lastOffset, std::size_t ahead) const {
-        const std::vector<int> offsets = userOffsets();
-        std::vector<int> needed;
-        for (int offset = 0; offset <= lastOffset; offset += 100)
-            needed.push_back(offset);
-        ASSERT_GE(offsets.size(), needed.size());
-        EXPECT_EQ(std::vector(offsets.begin(), offsets.begin() + std::ssize(needed)), needed);
-        EXPECT_EQ(std::ranges::adjacent_find(offsets), offsets.end());
-        EXPECT_LE(offsets.size(), needed.size() + ahead);
-    }
-
     // The users page at `offset` is answered (with `fault`, or late with its real answer) only once the one at `after`
     // has been.
-    void overtake(int offset, int after, Fault fault = {Fault::Kind::Delay, 200, {}}) {
+    static kintonesim::FaultRule overtake(int offset, int after, Fault fault = {Fault::Kind::Delay, 200, {}}) {
         fault.after = page(after);
-        sim.addFault({"GET", usersPath, page(offset), 0, 1, std::move(fault)});
+        return {"GET", usersPath, page(offset), 0, 1, std::move(fault)};
+    }
+    static kintonesim::FaultRule failing(int offset, const char* message) {
+        return on("GET", usersPath, answer(500, R"({"message":")" + std::string(message) + "\"}"),
+                  page(offset).c_str());
     }
     static std::string page(int offset) { return "offset=" + std::to_string(offset) + "&"; }
     // The last page asked for ahead while the one at `offset` is the next to be taken (once the window has opened).
-    static int lastAhead(int offset) { return offset + (int(lookAhead) - 1) * 100; }
+    static int lastAhead(int offset) { return offset + (Kintone::usersLookAhead - 1) * 100; }
 
-    // The codes of the first `count` users the simulator made.
-    static Texts userCodes(int count) {
-        Texts codes;
-        for (int i = 1; i <= count; ++i) {
-            char code[16];
-            std::snprintf(code, sizeof code, "user%04d", i);
-            codes.push_back(code);
-        }
-        return codes;
-    }
-
-    static constexpr std::size_t lookAhead = Kintone::usersLookAhead;
     const int employees =
         sim.addApp(Json::parse(R"({"社員番号":{"type":"NUMBER","code":"社員番号","label":"社員番号"}})"));
 };
 
 } // namespace
 
-// Pages are asked for ahead only once one has come back full, and never past a window of usersLookAhead pages: a list
-// of one page takes one request on one connection, a longer one at most usersLookAhead connections.
-TEST_F(PagingTest, UsersAreReadByOffsetUntilAShortPageWholeAndInOrder) {
-    int existing = 0;
-    for (const int count : {0, 99, 100, 101, 250, 10000}) {
-        SCOPED_TRACE(count);
-        sim.addUsers(count - existing);
-        existing = count;
-        const Read all = readAll([&](Outcome& o) { users(client, o); }, "/code");
-        EXPECT_EQ(all.read, userCodes(count));
-        expectPagesAskedFor(count / 100 * 100, count < 100 ? 0 : lookAhead);
-        if (count < 100)
-            EXPECT_EQ(all.connections, 1);
-        else
-            EXPECT_LE(all.connections, int(lookAhead));
-    }
-}
-
-// Later pages overtaking earlier ones change nothing: the list is in kintone's order, and no page is asked for past the
-// window. Each page held waits for the last one asked for ahead with it, so a read that did not ask ahead would hang.
-TEST_F(PagingTest, UsersAnsweredOutOfOrderAreListedInKintonesOrder) {
-    sim.addUsers(1000);
-    overtake(300, lastAhead(300));
-    overtake(700, lastAhead(700));
-    const Read all = readAll([&](Outcome& o) { users(client, o); }, "/code");
-    EXPECT_EQ(all.read, userCodes(1000));
-    expectPagesAskedFor(1000, lookAhead);
-}
-
-// The read ends on its first short or failed page in page order, whatever order the answers come in: with one failure
-// and its one alert, or with the users up to the end, dropping what comes after it.
-TEST_F(PagingTest, UsersEndOnTheFirstShortOrFailedPageInPageOrder) {
-    sim.addUsers(1000);
-    const Fault first = answer(500, R"({"message":"五ページ目"})"), later = answer(500, R"({"message":"後のページ"})");
+// Pages are asked for ahead only once one has come back full, and never past a window of usersLookAhead pages, each on
+// a connection of its own: a list of one page takes one request. Whatever order the answers come in, the users are
+// listed in kintone's order, and the read ends on the first short or failed page in page order: with its one alert,
+// or with the users up to it, dropping what comes after. Each page held waits for the last one asked for ahead with
+// it, so a read that did not ask ahead would hang.
+TEST_F(PagingTest, UsersAreReadByOffsetUntilTheFirstShortOrFailedPageInPageOrder) {
+    const char* const first = "五ページ目";
     const struct {
         const char* name;
-        std::function<void()> faults;
-        int lastOffset;    // of the page the read ends on
-        const char* alert; // none: success with the users up to the end
+        int users;
+        int read;          // the users read, the last of them on the page the read ends on
+        const char* alert; // of a read that fails on the page at `read`
+        std::vector<kintonesim::FaultRule> faults;
     } cases[] = {
-        {"a failed page", [&] { sim.addFault(on("GET", usersPath, first, page(500).c_str())); }, 500, "五ページ目"},
-        {"a later failure answered first",
-         [&] {
-             overtake(500, 600, first);
-             sim.addFault(on("GET", usersPath, later, page(600).c_str()));
-         },
-         500, "五ページ目"},
-        {"a short page before full ones answered first",
-         [&] { overtake(500, lastAhead(500), answer(200, R"({"users":[]})")); }, 500, nullptr},
-        {"a failure after the end answered first",
-         [&] {
-             overtake(1000, 1100);
-             sim.addFault(on("GET", usersPath, later, page(1100).c_str()));
-         },
-         1000, nullptr},
+        {"none", 0, 0, nullptr, {}},
+        {"99", 99, 99, nullptr, {}},
+        {"100", 100, 100, nullptr, {}},
+        {"101", 101, 101, nullptr, {}},
+        {"250", 250, 250, nullptr, {}},
+        {"out of order", 1000, 1000, nullptr, {overtake(300, lastAhead(300)), overtake(700, lastAhead(700))}},
+        {"a failed page", 1000, 500, first, {failing(500, first)}},
+        {"later fails first", 1000, 500, first, {overtake(500, 600, failing(500, first).fault), failing(600, "後")}},
+        {"a short page first", 1000, 500, nullptr, {overtake(500, lastAhead(500), answer(200, R"({"users":[]})"))}},
+        {"a failure after the end first", 1000, 1000, nullptr, {overtake(1000, 1100), failing(1100, "後")}},
+        {"10000", 10000, 10000, nullptr, {}},
     };
+    int existing = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        sim.addUsers(c.users - std::exchange(existing, c.users));
         sim.clearFaults();
         sim.clearRequests();
-        c.faults();
-        const auto alertsBefore = alert->messages().size();
+        for (const auto& rule : c.faults)
+            sim.addFault(rule);
+        const int connections = sim.connections();
         Outcome outcome;
-        users(client, outcome);
-        ASSERT_TRUE(outcome.wait() && workers.waitIdle(deadline) && mainQueue->drain());
-        Texts alerts = alert->messages();
-        alerts.erase(alerts.begin(), alerts.begin() + static_cast<std::ptrdiff_t>(alertsBefore));
-        EXPECT_EQ(alerts, c.alert ? Texts{c.alert} : Texts{});
-        EXPECT_EQ(outcome.failures(), c.alert ? 1 : 0);
-        EXPECT_EQ(outcome.successes(), c.alert ? 0 : 1);
-        if (!c.alert) {
-            Texts read;
-            for (const Json& user : outcome.result())
-                read.push_back(user["code"]);
-            EXPECT_EQ(read, userCodes(c.lastOffset));
+        EXPECT_EQ(readUsers(outcome), c.alert ? Texts{c.alert} : Texts{});
+        EXPECT_EQ(std::pair(outcome.successes(), outcome.failures()), std::pair(c.alert ? 0 : 1, c.alert ? 1 : 0));
+        Texts read, expected;
+        for (const Json& user : outcome.result())
+            read.push_back(user["code"]);
+        for (int i = 1; !c.alert && i <= c.read; ++i) {
+            char code[16];
+            std::snprintf(code, sizeof code, "user%04d", i);
+            expected.push_back(code);
         }
-        expectPagesAskedFor(c.lastOffset, lookAhead);
-    }
-}
-
-TEST_F(PagingTest, RecordsAreReadThroughOneCursorOnOneSessionWholeAndInOrder) {
-    Texts numbers;
-    for (const auto& [count, pages] : {std::pair(3, 1), std::pair(1800, 4)}) {
-        SCOPED_TRACE(count);
-        while (numbers.size() < std::size_t(count)) {
-            numbers.push_back(std::to_string(numbers.size() + 1));
-            sim.addRecord(employees, Json{{"社員番号", {{"value", numbers.back()}}}});
-        }
-        const auto [sent, read, connections] =
-            readAll([&](Outcome& o) { records(client, o, std::to_string(employees)); }, "/社員番号/value");
-        EXPECT_EQ(connections, 1);
-        // Every page reads the cursor the first one names.
-        ASSERT_GT(sent.size(), 1u);
-        EXPECT_TRUE(sent[1].starts_with("GET /k/v1/records/cursor.json?id=") && !sent[1].ends_with("=")) << sent[1];
-        Texts expected{"POST /k/v1/records/cursor.json?"};
-        expected.insert(expected.end(), pages, sent[1]);
-        EXPECT_EQ(sent, expected);
-        EXPECT_EQ(Json::parse(sim.requests("POST", cursorPath).at(0).body),
-                  (Json{{"app", std::to_string(employees)}, {"query", " order by $id asc"}, {"size", 500}}));
-        EXPECT_EQ(read, numbers);
-        EXPECT_EQ(sim.openCursors(), 0);
-    }
-}
-
-// The next page is asked for before a page is built, yet each page is judged as its built form would be: by its own
-// top-level members (the last of repeated ones); a cursor that promises more must deliver some. The third page, where
-// asked for, is the cursor's real second one. The read ends on the session's thread, the first one it starts.
-TEST_F(PagingTest, CursorPagesAreTakenAsTheirParsedFormSays) {
-    for (int i = 1; i <= 600; ++i)
-        sim.addRecord(employees, Json{{"社員番号", {{"value", std::to_string(i)}}}});
-    std::mutex mutex;
-    std::vector<std::thread::id> started;
-    TransportOptions options = transportOptions();
-    options.startThread = [&, start = workers.starter()](std::function<void()> work) {
-        return start([&, work = std::move(work)] {
-            {
-                std::lock_guard lock(mutex);
-                started.push_back(std::this_thread::get_id());
-            }
-            work();
-        });
-    };
-    const Kintone client = makeClient(options);
-    const std::string unexpected = ErrorTexts::unexpectedAnswer();
-    const std::string unreadable = ErrorTexts::unreadableAnswer(200);
-    const std::string deep = std::string(64, '[') + std::string(64, ']');
-    const struct {
-        std::string secondPage;
-        std::size_t read;
-        std::string alert;
-    } cases[] = {
-        {R"({"next":false,"records":[{"next":true},{"records":[]}]})", 502, ""},
-        {R"({"next":false,"records":[]})", 500, ""},
-        {R"({"records":[{}],"next":true})", 601, ""},
-        {R"({"records":[{}],"next":false,"next":true})", 601, ""},
-        {R"({"records":[],"next":true})", 0, unexpected},
-        {R"({"records":{"a":{}},"next":false})", 0, unexpected},
-        {R"({"records":[{}],"next":"false"})", 0, unexpected},
-        {R"({"records":[{}],"next":true,"records":5})", 0, unexpected},
-        {R"([{"records":[],"next":false}])", 0, unexpected},
-        {R"({"records":[)" + deep + R"(],"next":false})", 0, unreadable},
-        {R"({"records":[],"next":false} x)", 0, unreadable},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.secondPage.substr(0, 60));
-        sim.clearFaults();
-        sim.addFault({"GET", cursorPath, "", 1, 1, answer(200, c.secondPage)});
-        const auto alertsBefore = alert->messages().size();
-        Outcome outcome;
-        records(client, outcome, std::to_string(employees));
-        settle(outcome, alertsBefore + (c.alert.empty() ? 0 : 1));
-        ASSERT_TRUE(workers.waitIdle(std::chrono::seconds(10)));
-        EXPECT_EQ(outcome.successes() + outcome.failures(), 1);
-        EXPECT_EQ(outcome.thread(), std::exchange(started, {}).at(0));
-        if (c.alert.empty()) {
-            const Json read = outcome.result();
-            ASSERT_EQ(read.size(), c.read);
-            EXPECT_EQ(read[499]["社員番号"]["value"], "500");
-            if (c.read == 601) {
-                EXPECT_EQ(read[600]["社員番号"]["value"], "600");
-            }
-        } else {
-            EXPECT_EQ(alert->messages().back(), c.alert);
-        }
+        EXPECT_EQ(read, expected);
+        // Pages from the first on, each once: every one up to the last, and at most usersLookAhead after it.
+        std::vector<int> asked = userOffsets(), pages;
+        while (pages.size() < asked.size())
+            pages.push_back(int(pages.size()) * 100);
+        EXPECT_EQ(asked, pages);
+        const int needed = c.read / 100 + 1, ahead = c.read < 100 ? 0 : Kintone::usersLookAhead;
+        EXPECT_TRUE(int(asked.size()) >= needed && int(asked.size()) <= needed + ahead) << asked.size();
+        EXPECT_LE(sim.connections() - connections, std::max(ahead, 1));
     }
 }
 
@@ -269,10 +126,88 @@ TEST_F(PagingTest, UsersFailRatherThanAskPastTheLargestOffset) {
         page.push_back({{"code", "u" + std::to_string(i)}});
     sim.addFault(on("GET", usersPath, answer(200, Json{{"users", page}}.dump())));
     Outcome outcome;
-    client.getUsers(INT_MAX - 150, Kintone::usersPrefix(connection()), 100, authCode, proxy, outcome.failure(), nullptr,
-                    outcome.success());
-    ASSERT_TRUE(outcome.wait() && workers.waitIdle(deadline) && mainQueue->drain());
+    EXPECT_EQ(readUsers(outcome, INT_MAX - 150), Texts{ErrorTexts::unexpectedAnswer()});
     EXPECT_EQ(outcome.failures() - outcome.successes(), 1);
-    EXPECT_EQ(alert->messages(), Texts{ErrorTexts::unexpectedAnswer()});
     EXPECT_EQ(userOffsets(), (std::vector{INT_MAX - 150, INT_MAX - 50}));
+}
+
+// The records are read whole and in order through one cursor on one connection: the cursor made once, each page read
+// by the id it names. The next page is asked for before a page is built, yet each page is judged as its built form
+// would be: by its own top-level members (the last of repeated ones); a cursor that promises more must deliver some.
+// The third page, where asked for, is the cursor's real second one. The read ends on the session's thread, the first
+// one it starts.
+TEST_F(PagingTest, RecordsAreReadThroughOneCursorEachPageTakenAsItsParsedFormSays) {
+    const std::size_t total = 1800;
+    Texts numbers, read, sent;
+    while (numbers.size() < total) {
+        numbers.push_back(std::to_string(numbers.size() + 1));
+        sim.addRecord(employees, Json{{"社員番号", {{"value", numbers.back()}}}});
+    }
+    Monitor threads;
+    std::vector<std::thread::id> started;
+    TransportOptions options = transportOptions();
+    options.startThread = [&, start = workers.starter()](std::function<void()> work) {
+        return start([&, work = std::move(work)] {
+            threads.change([&] { started.push_back(std::this_thread::get_id()); });
+            work();
+        });
+    };
+    const Kintone client = makeClient(options);
+    const auto readAll = [&](std::size_t alerts) {
+        sim.clearRequests();
+        Outcome outcome;
+        records(client, outcome, std::to_string(employees));
+        settle(outcome, alerts);
+        EXPECT_TRUE(workers.waitIdle(deadline));
+        EXPECT_EQ(outcome.successes() + outcome.failures(), 1);
+        EXPECT_EQ(outcome.thread(), threads.read(started).at(0));
+        threads.change([&] { started.clear(); });
+        return outcome.result();
+    };
+
+    const int connections = sim.connections();
+    for (const Json& record : readAll(0))
+        read.push_back(record["社員番号"]["value"]);
+    EXPECT_EQ(read, numbers);
+    EXPECT_EQ(sim.connections() - connections, 1);
+    for (const auto& r : sim.requests())
+        sent.push_back(r.method + " " + r.path + "?" + r.query);
+    ASSERT_EQ(sent.size(), 5u);
+    EXPECT_TRUE(sent[1].starts_with("GET /k/v1/records/cursor.json?id=") && !sent[1].ends_with("=")) << sent[1];
+    EXPECT_EQ(sent, (Texts{"POST /k/v1/records/cursor.json?", sent[1], sent[1], sent[1], sent[1]}));
+    EXPECT_EQ(Json::parse(sim.requests("POST", cursorPath).at(0).body),
+              (Json{{"app", std::to_string(employees)}, {"query", " order by $id asc"}, {"size", 500}}));
+
+    const std::string unexpected = ErrorTexts::unexpectedAnswer(), unreadable = ErrorTexts::unreadableAnswer(200);
+    const struct {
+        const char* secondPage;
+        std::size_t read;
+        std::string alert;
+    } cases[] = {
+        {R"({"next":false,"records":[{"next":true},{"records":[]}]})", 502, ""},
+        {R"({"next":false,"records":[]})", 500, ""},
+        {R"({"records":[{}],"next":true})", total + 1, ""},
+        {R"({"records":[{}],"next":false,"next":true})", total + 1, ""},
+        {R"({"records":[],"next":true})", 0, unexpected},
+        {R"({"records":{"a":{}},"next":false})", 0, unexpected},
+        {R"({"records":[{}],"next":"false"})", 0, unexpected},
+        {R"({"records":[{}],"next":true,"records":5})", 0, unexpected},
+        {R"([{"records":[],"next":false}])", 0, unexpected},
+        {R"({"records":[],"next":false} x)", 0, unreadable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.secondPage);
+        sim.clearFaults();
+        sim.addFault({"GET", cursorPath, "", 1, 1, answer(200, c.secondPage)});
+        const std::size_t alerts = alert->messages().size() + (c.alert.empty() ? 0 : 1);
+        const Json got = readAll(alerts);
+        EXPECT_EQ(alert->messages().size(), alerts);
+        if (!c.alert.empty()) {
+            EXPECT_EQ(alert->messages().back(), c.alert);
+            continue;
+        }
+        ASSERT_EQ(got.size(), c.read);
+        EXPECT_EQ(got[499]["社員番号"]["value"], "500");
+        EXPECT_TRUE(c.read <= total || got.back()["社員番号"]["value"] == numbers.back());
+    }
 }

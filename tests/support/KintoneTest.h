@@ -66,8 +66,8 @@ protected:
     void fields(const Kintone& k, Outcome& o, const std::string& region = "com") {
         k.getFormFields(connection("1", region), o.success(), o.failure());
     }
-    void users(const Kintone& k, Outcome& o) {
-        k.getUsers(0, Kintone::usersPrefix(connection()), 100, authCode, proxy, o.failure(), nullptr, o.success());
+    void users(const Kintone& k, Outcome& o, int offset = 0) {
+        k.getUsers(offset, Kintone::usersPrefix(connection()), 100, authCode, proxy, o.failure(), nullptr, o.success());
     }
     void records(const Kintone& k, Outcome& o, const std::string& app = "2") {
         k.getRecords(connection(app), "", "", o.success(), o.failure());

@@ -57,9 +57,8 @@ public:
     // Waits until the work queued so far has run.
     bool drain() {
         auto ran = std::make_shared<std::promise<void>>();
-        auto future = ran->get_future();
         async([ran] { ran->set_value(); });
-        return future.wait_for(deadline) == std::future_status::ready;
+        return ran->get_future().wait_for(deadline) == std::future_status::ready;
     }
     std::thread::id threadId() const { return m_thread.get_id(); }
 
