@@ -44,7 +44,8 @@ public:
     bool running() const { return state() == QProcess::Running; }
 };
 
-// A D-Bus daemon of the test's own standing in for the system bus: the code under test is handed the connection.
+// A D-Bus daemon of the test's own standing in for the system or the session bus: the code under test is handed the
+// connection.
 class PrivateBus final {
 public:
     PrivateBus() {
@@ -53,10 +54,11 @@ public:
         }
         m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
         m_connection = QDBusConnection::connectToBus(m_address, m_name);
+        if (!m_connection.isConnected())
+            ADD_FAILURE() << "no private D-Bus daemon";
     }
     ~PrivateBus() { QDBusConnection::disconnectFromBus(m_name); }
 
-    bool connected() const { return m_connection.isConnected(); }
     const QString& address() const { return m_address; }
     QDBusConnection connection() const { return m_connection; }
 
@@ -76,13 +78,8 @@ private:
 // python-dbusmock serving `service` at `path` from `template` (with its JSON `parameters`) on a private bus, as the
 // system bus or the session bus. It goes away with the object, as a service does when its process ends.
 class DBusMock {
-public:
-    bool running() const {
-        return m_process.running() && m_bus.isConnected() && m_bus.interface()->isServiceRegistered(m_service);
-    }
-
 protected:
-    // Waits until the mock owns `service`; running() tells whether it did.
+    // Waits until the mock owns `service`.
     DBusMock(const PrivateBus& bus, bool systemBus, const QString& templateName, const QString& parameters,
              QString service, QString path)
         : m_bus(bus.connection())
@@ -92,7 +89,9 @@ protected:
                                 "--template", templateName} +
                         (parameters.isEmpty() ? QStringList() : QStringList{"--parameters", parameters}),
                     {(systemBus ? "DBUS_SYSTEM_BUS_ADDRESS=" : "DBUS_SESSION_BUS_ADDRESS=") + bus.address()}) {
-        pollUntil([this] { return !m_process.running() || running(); });
+        const auto serves = [this] { return m_bus.isConnected() && m_bus.interface()->isServiceRegistered(m_service); };
+        if (!pollUntil([&] { return !m_process.running() || serves(); }) || !serves())
+            ADD_FAILURE() << "python-dbusmock does not serve " << m_service.toStdString();
     }
 
     QDBusMessage call(const QString& interface, const QString& method, const QVariantList& arguments = {}) const {
@@ -122,13 +121,13 @@ public:
     explicit LogindMock(const PrivateBus& bus)
         : DBusMock(bus, true, "logind", {}, "org.freedesktop.login1", "/org/freedesktop/login1") {}
 
+    // The lock Stampo takes, as inhibitors() lists it.
+    static inline const QList<QStringList> ourLock{{"sleep:shutdown", "Stampo", "勤務終了を送信しています", "delay"}};
+
     // The inhibitor locks logind holds, in the order taken, each as what, who, why and mode.
     QList<QStringList> inhibitors() const {
-        const QDBusMessage reply = call(manager, "ListInhibitors");
         QList<QStringList> list;
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-            return list;
-        const auto argument = reply.arguments().constFirst().value<QDBusArgument>();
+        const auto argument = call(manager, "ListInhibitors").arguments().value(0).value<QDBusArgument>();
         argument.beginArray();
         while (!argument.atEnd()) {
             QString what, who, why, mode;
