@@ -2,7 +2,6 @@
 #include "support/WidgetTesting.h"
 
 #include <QAbstractItemView>
-#include <QAbstractProxyModel>
 #include <QCompleter>
 #include <QInputMethodEvent>
 #include <QScrollBar>
@@ -42,13 +41,10 @@ protected:
             texts << combo().datasource().value(i).value("code").toString() + " " + combo().itemText(i);
         return texts;
     }
-    // Gives the employee box the keyboard focus and replaces its text with `text`, typed key by key or committed by
-    // an input method.
+    // Types `text` into the box as soon as the window has given it the keyboard, key by key or committed by an input
+    // method: it replaces the preselected name.
     void type(const QString& text, bool inputMethod) {
-        combo().setFocus();
         ASSERT_TRUE(processEventsUntil([&] { return combo().hasFocus(); }));
-        suggestions().hide();
-        combo().clearEditText();
         if (inputMethod) {
             ASSERT_TRUE(combo().inputMethodQuery(Qt::ImEnabled).toBool());
             QInputMethodEvent committed;
@@ -61,16 +57,12 @@ protected:
             QApplication::sendEvent(&combo(), &key);
         }
     }
-    // "code name" of every entry the open suggestion list offers.
+    // The names the open suggestion list offers.
     QStringList offered() const {
-        QStringList texts;
-        const auto* matches = qobject_cast<const QAbstractProxyModel*>(suggestions().model());
-        for (int row = 0; suggestions().isVisible() && row < matches->rowCount(); ++row) {
-            const QModelIndex match = matches->index(row, 0);
-            const QVariantMap entry = combo().datasource().value(matches->mapToSource(match).row());
-            texts << entry.value("code").toString() + " " + match.data().toString();
-        }
-        return texts;
+        QStringList names;
+        for (int row = 0; suggestions().isVisible() && row < suggestions().model()->rowCount(); ++row)
+            names << suggestions().model()->index(row, 0).data().toString();
+        return names;
     }
     // The sample app's lookup employee field, its lookup changed by a JSON merge patch (null removes a member).
     void useLookup(const std::string& type, const Json& lookupPatch = Json::object()) {
@@ -116,25 +108,23 @@ TEST_F(AttendViewTest, UsersAreListedFifteenRowsAtATimeOkPostsTheChosenCodeAndTh
     showAndLoad();
     EXPECT_EQ(window->focusWidget(), &combo()) << "the keyboard goes to the employee box";
     EXPECT_EQ(entries(), expected);
-    // Rows of `list` wholly in view, from its top.
+    // Either list shows as many rows wholly as fit its view from the top, and a scroll bar.
     const auto rowsShown = [](const QAbstractItemView& list) {
         int rows = 0;
         while (rows < list.model()->rowCount() &&
                list.viewport()->rect().contains(list.visualRect(list.model()->index(rows, 0))))
             ++rows;
-        return rows;
+        return list.verticalScrollBar()->isVisible() ? rows : -1;
     };
+    type("社員", true);
+    ASSERT_TRUE(processEventsUntil([&] { return suggestions().isVisible(); }));
+    EXPECT_EQ(offered().size(), 20);
+    EXPECT_EQ(rowsShown(suggestions()), 15);
+    suggestions().hide();
     combo().showPopup();
     ASSERT_TRUE(processEventsUntil([&] { return combo().view()->isVisible(); }));
     EXPECT_EQ(rowsShown(*combo().view()), 15);
-    EXPECT_TRUE(combo().view()->verticalScrollBar()->isVisible());
     combo().hidePopup();
-    type("社員", true);
-    ASSERT_TRUE(processEventsUntil([&] { return suggestions().isVisible(); }));
-    EXPECT_EQ(suggestions().model()->rowCount(), 20);
-    EXPECT_EQ(rowsShown(suggestions()), 15);
-    EXPECT_TRUE(suggestions().verticalScrollBar()->isVisible());
-    suggestions().hide();
 
     combo().setCurrentIndex(0);
     press("ok");
@@ -177,14 +167,6 @@ TEST_F(AttendViewTest, TypedPartsOfNamesOrCodesNarrowTheListAndOnlyAPickedEntryI
                   {{"code", "tanaka2"}, {"name", "田中 太郎"}},
                   {{"code", "yamada"}, {"name", "Yamada Suzu"}}});
     store->setObjectForKey("suzuki", "keepUser");
-    // Typing at once, into the box the window gave the keyboard, replaces the preselected name.
-    showAndLoad();
-    ASSERT_TRUE(processEventsUntil([&] { return combo().hasFocus(); }));
-    QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, "鈴");
-    QApplication::sendEvent(&combo(), &key);
-    EXPECT_EQ(combo().currentText(), "鈴");
-    window->close();
-
     struct Case {
         const char* typed;
         bool inputMethod;
@@ -193,11 +175,11 @@ TEST_F(AttendViewTest, TypedPartsOfNamesOrCodesNarrowTheListAndOnlyAPickedEntryI
         const char* posted;
     };
     const Case cases[] = {
-        {"鈴木", true, {"suzuki 鈴木 一郎", "SUZ-2 鈴木 次郎"}, 1, "SUZ-2"},
-        {"suz", false, {"suzuki 鈴木 一郎", "SUZ-2 鈴木 次郎", "yamada Yamada Suzu"}, 2, "yamada"},
-        {"田中", true, {"tanaka1 田中 太郎", "tanaka2 田中 太郎"}, 1, "tanaka2"}, // the same name, another code
-        {"KA1", false, {"tanaka1 田中 太郎"}, 0, "tanaka1"},
-        {"鈴木", true, {"suzuki 鈴木 一郎", "SUZ-2 鈴木 次郎"}, -1, nullptr}, // the stored employee's, not picked
+        {"鈴木", true, {"鈴木 一郎", "鈴木 次郎"}, 1, "SUZ-2"},
+        {"suz", false, {"鈴木 一郎", "鈴木 次郎", "Yamada Suzu"}, 2, "yamada"},
+        {"田中", true, {"田中 太郎", "田中 太郎"}, 1, "tanaka2"}, // the same name, another code
+        {"KA1", false, {"田中 太郎"}, 0, "tanaka1"},
+        {"鈴木", true, {"鈴木 一郎", "鈴木 次郎"}, -1, nullptr}, // the stored employee's, not picked
         {"該当なし", false, {}, -1, nullptr},
     };
     std::vector<QVariantMap> expectedPosts;
