@@ -28,11 +28,11 @@ protected:
     ZUMComboBox& combo() const { return box("keepUser"); }
     QAbstractItemView& suggestions() const { return *combo().completer()->popup(); }
 
-    // Shows the window and waits until the list it loads is in the (emptied) combo box.
+    // Shows the window and waits until the list it loads is in the combo box, whose entries it has forgotten.
     void showAndLoad() {
-        combo().clear();
+        combo().setDatasource({});
         window->present();
-        ASSERT_TRUE(processEventsUntil([&] { return combo().count() > 0; }));
+        ASSERT_TRUE(processEventsUntil([&] { return !combo().datasource().isEmpty(); }));
     }
     // "code name" of every entry of the combo box.
     QStringList entries() const {

@@ -32,27 +32,28 @@ using namespace stampo::test;
 TEST(Form, PlacesEachKindCentredInItsRowAndComboboxReadsTheSelectedEntry) {
     ZUMContainerView form;
     form.resize(300, 60);
-    QWidget* row = form.addRow(10, form.rowHeight() * 1.5);
-    EXPECT_EQ(row->geometry(), QRect(0, 10, 300, 29));
+    QWidget* row = form.addRow(10, 29.5);
+    EXPECT_EQ(row->geometry(), QRect(0, 10, 300, 30));
     form.addInput(row, "subDomain", 10.5, 100);
-    EXPECT_EQ(form.addPassword(row, "proxyPassword", 120, 60)->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(form.addPassword(row, "proxyPassword", 120.5, 59.5)->echoMode(), QLineEdit::Password);
     ZUMComboBox* combobox = form.addCombobox(row, "fieldIn", 190, 75);
     form.setRowHeight(39); // taller than the row: a negative y
     form.addButton(row, "ok", "勤務開始", 10, 250);
-    const std::pair<const char*, QRect> frames[] = {{"subDomain", {11, 5, 100, 19}},
-                                                    {"proxyPassword", {120, 5, 60, 19}},
-                                                    {"fieldIn", {190, 5, 75, 19}},
+    // Both edges are rounded, and controls are centred on the row's exact height.
+    const std::pair<const char*, QRect> frames[] = {{"subDomain", {11, 5, 100, 20}},
+                                                    {"proxyPassword", {121, 5, 59, 20}},
+                                                    {"fieldIn", {190, 5, 75, 20}},
                                                     {"ok", {10, -5, 250, 39}}};
     for (const auto& [name, frame] : frames) {
         const QWidget* control = row->findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
         ASSERT_TRUE(control) << name;
         EXPECT_EQ(control->geometry(), frame) << name;
     }
-    // A caption is as wide as its text, even beyond the row, and centred on the row's exact height.
-    const ZUMLabel* caption = form.addCaption(row, "caption", "従業員を選択して下さい", 400.5);
+    // A caption is as wide as its text, shown as it is (not as markup), even beyond the row.
+    const ZUMLabel* caption = form.addCaption(row, "caption", "<b>従業員</b>を選択して下さい", 400.5);
     EXPECT_EQ(caption->x(), 401);
-    EXPECT_NEAR(caption->y() + caption->height() / 2.0, 29.25 / 2, 1.0);
-    EXPECT_EQ(caption->width(), caption->fontMetrics().horizontalAdvance(caption->text()));
+    EXPECT_NEAR(caption->y() + caption->height() / 2.0, 29.5 / 2, 1.0);
+    EXPECT_NEAR(caption->width(), caption->fontMetrics().horizontalAdvance(caption->text()), 1);
 
     EXPECT_FALSE(combobox->isEditable());
     combobox->addItems({"佐藤", "鈴木", "田中"});
@@ -242,8 +243,9 @@ TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingAndTakesEnterAndEsc
     EXPECT_EQ(window.maximumSize(), QSize(295, 108));
     const auto expectPresented = [&] {
         window.move(0, 0);
+        window.showMinimized();
         window.present();
-        EXPECT_TRUE(window.isVisible());
+        EXPECT_TRUE(window.isVisible() && !window.isMinimized());
         EXPECT_LE((window.frameGeometry().center() - window.screen()->availableGeometry().center()).manhattanLength(),
                   2);
         EXPECT_TRUE(processEventsUntil([&] { return QApplication::focusWidget() == name; }));
