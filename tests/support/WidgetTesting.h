@@ -1,20 +1,23 @@
 #pragma once
 
-#include "kintone/WorkerThreads.h"
-#include "support/TestSeams.h"
+#include "QSettingsStore.h"
+#include "QtMainQueue.h"
+#include "support/AttendanceRig.h"
+#include "support/KintoneTest.h"
+#include "widgets/FormWindow.h"
+#include "widgets/Notifications.h"
+#include "widgets/ZUMContainerView.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QMetaObject>
-#include <QString>
+#include <QKeyEvent>
+#include <QTemporaryDir>
 #include <QTimer>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
+#include <memory>
 #include <ostream>
 
 // Readable failure messages for texts.
@@ -58,5 +61,32 @@ inline void expectControlsInside(const QWidget& form) {
             << control->objectName().toStdString();
     }
 }
+
+// Presses `key` on `target` `times` times, as the keyboard does.
+inline void sendKey(QWidget& target, int key, int times = 1, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    for (int i = 0; i < times; ++i) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(&target, &event);
+    }
+}
+
+// The window of a `View` (AttendView or SettingView), not shown yet, over the simulator's sample apps as configure()
+// stores them.
+template <typename View> class ViewTest : public KintoneTest {
+protected:
+    explicit ViewTest(const QString& title) {
+        configure(*store, authCode);
+        window = std::make_unique<FormWindow>(new View(store, client, appQueue, alert, &notifications), title, false);
+    }
+    ZUMContainerView& form() const { return *window->controller()->container(); }
+    ZUMComboBox& box(const char* name) const { return *form().combobox().value(name); }
+    void press(const char* button) const { form().button().value(button)->click(); }
+
+    QTemporaryDir dir;
+    std::shared_ptr<QSettingsStore> store = std::make_shared<QSettingsStore>(dir.filePath("Stampo.conf"));
+    std::shared_ptr<QtMainQueue> appQueue = std::make_shared<QtMainQueue>();
+    Notifications notifications;
+    std::unique_ptr<FormWindow> window;
+};
 
 } // namespace stampo::test
