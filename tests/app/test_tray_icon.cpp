@@ -204,8 +204,11 @@ TEST(TrayIconTest, PutsUpTheXEmbedIconOnlyWhileNoHostShowsTheItemAsWatchersAndHo
 TEST_F(HostedTrayTest, EitherTrayShowsTheToolTipIconAndEntriesAfterEachChangeAndHostsHearOfIt) {
     Tray xembedTray(QDBusConnection("no session bus"));
     ASSERT_TRUE(settle(xembedTray, [&] { xembedTray.icon.show(); }));
-    const QSystemTrayIcon& xembed = *xembedTray.icon.xembedIcon();
+    QSystemTrayIcon& xembed = *xembedTray.icon.xembedIcon();
     EXPECT_EQ(xembed.contextMenu(), xembedTray.menu.get()) << "a right click opens the menu";
+    emit xembed.activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(processEventsUntil([&] { return xembedTray.menu->isVisible(); })) << "and so does a left click";
+    xembedTray.menu->hide();
     EXPECT_TRUE(host.property("ItemIsMenu").toBool());
     const QColor dark(0x12, 0x34, 0x56);
     struct Case {
