@@ -334,11 +334,8 @@ class Run:
     def role(self, node):
         return str(self.call(node, ACCESSIBLE, "GetRoleName"))
 
-    def state(self, node):
-        return self.call(node, ACCESSIBLE, "GetState")[0]
-
     def showing(self, node):
-        return self.state(node) >> SHOWING & 1
+        return self.call(node, ACCESSIBLE, "GetState")[0] >> SHOWING & 1
 
     def extents(self, node):
         return tuple(int(n) for n in self.call(node, "org.a11y.atspi.Component", "GetExtents", "u", 0))
@@ -479,50 +476,43 @@ def keyring_stalls(run, stampo):
         os.kill(run.keyring_daemon.pid, signal.SIGCONT)
 
 
-def trayer_scenario(run, stampo):
-    """The XEmbed icon in a tray that comes after stampo, its menu ending the day; a later launch bringing up the
-    running one's employee window; the display going away ending the day."""
-    run.step = "work start"
-    run.configure()
-    run.start_working(stampo)
-    # Only now: the icon must wait for a tray host that comes after it.
-    run.start(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request"], "trayer.log")
-
-    run.step = "work end from the tray menu"
-    visible = lambda: run.visible("--classname", "^stampo$")
-    # Once the employee window has closed, stampo's only X window on screen is its icon in trayer's panel.
-    icon = run.until("stampo's tray icon", lambda: w[0] if len(w := visible()) == 1 else None)
-    run.click(*run.geometry(icon))
-    menu = run.until("the tray menu", lambda: m[0] if len(m := [w for w in visible() if w != icon]) == 1 else None)
-    # 勤務開始, 勤務終了 and Kintone設定 are rows of one height between equal margins: 勤務終了 is in the middle.
-    run.click(*run.geometry(menu))
-    run.alert("送信完了")
-    run.check_ended(1)
-
-    run.step = "a later launch"
-    if any(run.name(window) == "勤務開始" for window in run.windows()):
-        raise Failed("the employee window is on screen before the later launch")
-    if run.start([stampo], "later.log").wait(WAIT) != 0:
-        raise Failed("the later launch did not reach the running stampo")
-    run.step = "the display going away with a working day open"
-    run.start_working()
-    run.kill_connection()
-    run.check_ended(2)
-
-
-def panel_scenario(run, stampo):
-    """A real panel, up before stampo: the work end from the menu it draws for stampo's icon; its menu again once the
-    panel has been killed and started again, its work start bringing up the window."""
+def tray_scenario(run, stampo):
+    """A work end from the menu of stampo's icon. On trayer, an XEmbed tray that comes after stampo; then a later launch
+    bringing up the running one's employee window, and the display going away ending the day. On a real panel, up
+    before stampo: its menu again once the panel has been killed and started again, its work start bringing up the
+    window."""
     run.configure()
     if run.tray == "gnome-shell":
         keyring_stalls(run, stampo)
     run.step = "work start"
     run.start_working(stampo)
     run.step = "work end from the tray menu"
-    run.click(*run.open_panel_menu()["勤務終了"])
+    if run.tray == "xembed":
+        # Only now: the icon must wait for a tray host that comes after it.
+        run.start(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request"], "trayer.log")
+        visible = lambda: run.visible("--classname", "^stampo$")
+        # Once the employee window has closed, stampo's only X window on screen is its icon in trayer's panel.
+        icon = run.until("stampo's tray icon", lambda: w[0] if len(w := visible()) == 1 else None)
+        run.click(*run.geometry(icon))
+        menu = run.until("the tray menu", lambda: m[0] if len(m := [w for w in visible() if w != icon]) == 1 else None)
+        # 勤務開始, 勤務終了 and Kintone設定 are rows of one height between equal margins: 勤務終了 is in the middle.
+        run.click(*run.geometry(menu))
+    else:
+        run.click(*run.open_panel_menu()["勤務終了"])
     run.alert("送信完了")
     run.check_ended(1)
 
+    if run.tray == "xembed":
+        run.step = "a later launch"
+        if any(run.name(window) == "勤務開始" for window in run.windows()):
+            raise Failed("the employee window is on screen before the later launch")
+        if run.start([stampo], "later.log").wait(WAIT) != 0:
+            raise Failed("the later launch did not reach the running stampo")
+        run.step = "the display going away with a working day open"
+        run.start_working()
+        run.kill_connection()
+        run.check_ended(2)
+        return
     run.step = f"{run.tray} killed and started again"
     os.killpg(run.panel.pid, signal.SIGKILL)
     run.panel.wait()
@@ -608,15 +598,13 @@ def wayland_scenario(run, stampo):
     run.check_ended(2)
 
 
-# Each run: its name, its display (an X server bare or under openbox or GNOME Shell, or weston with Xwayland), its
-# tray host (None: none) and its scenario.
+# Each run: its name, its display (an X server bare or under openbox or GNOME Shell, which has a keyring too, or weston
+# with Xwayland), its tray host (None: none) and its scenario.
 DESKTOPS = (
-    ("openbox with trayer", "openbox", "xembed", trayer_scenario),
-    # GNOME Shell manages the windows too, and has a keyring, which, stalling at start, holds back the windows, not the
-    # process.
-    ("GNOME Shell with the AppIndicator extension", "gnome-shell", "gnome-shell", panel_scenario),
-    ("openbox with xfce4-panel's status tray", "openbox", "xfce4-panel", panel_scenario),
-    ("openbox with lxqt-panel's status notifier", "openbox", "lxqt-panel", panel_scenario),
+    ("openbox with trayer", "openbox", "xembed", tray_scenario),
+    ("GNOME Shell with the AppIndicator extension", "gnome-shell", "gnome-shell", tray_scenario),
+    ("openbox with xfce4-panel's status tray", "openbox", "xfce4-panel", tray_scenario),
+    ("openbox with lxqt-panel's status notifier", "openbox", "lxqt-panel", tray_scenario),
     ("xfce4-session as session manager", "x", None, session_manager_scenario),
     ("weston with Xwayland", "weston", None, wayland_scenario))
 
