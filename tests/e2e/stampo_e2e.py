@@ -406,9 +406,9 @@ class Run:
             return box not in self.windows() and not frame & left and not (left and self.active_window() in frame)
         self.until(f"the message box {message!r} to close", closed)
 
-    def check_ended(self, count):
-        """kintone has `count` working days, each of suzuki, each with its start and its end, as any client reads them
-        over HTTPS, verified for the name the application uses."""
+    def days(self):
+        """kintone's working days, each its employee codes, start and end, as any client reads them over HTTPS,
+        verified for the name the application uses."""
         def kintone(method, path, body=None):
             context = ssl.create_default_context(cafile=self.ca_file)
             connection = http.client.HTTPSConnection(HOST, context=context)
@@ -418,8 +418,12 @@ class Run:
             return json.loads(connection.getresponse().read())
         cursor = kintone("POST", "/k/v1/records/cursor.json", {"app": "1"})
         value = lambda record, code: record.get(code, {}).get("value")
-        days = [([e["code"] for e in value(r, "employee") or []], value(r, "start"), value(r, "end"))
+        return [([e["code"] for e in value(r, "employee") or []], value(r, "start"), value(r, "end"))
                 for r in kintone("GET", f"/k/v1/records/cursor.json?id={cursor['id']}")["records"]]
+
+    def check_ended(self, count):
+        """kintone has `count` working days, each of suzuki, each with its start and its end."""
+        days = self.days()
         if len(days) != count or any(codes != ["suzuki"] or not (start and end) for codes, start, end in days):
             raise Failed(f"expected {count} working days of suzuki, each ended, found {days}")
 
@@ -541,8 +545,9 @@ SESSION = """<channel name="xfce4-session" version="1.0">
 
 
 def session_manager_scenario(run, stampo):
-    """Started by a real XSMP session manager (xfce4-session's failsafe session, without a window manager), whose end
-    ends the working day: killed (the session's connection breaks) or logging out (its quit request)."""
+    """Started by a real XSMP session manager (xfce4-session's failsafe session, without a window manager): a session
+    save (a checkpoint) leaves the working day open; the manager's end ends it: killed (the session's connection
+    breaks) or logging out (its quit request)."""
     run.configure()
     config = run.env["XDG_CONFIG_HOME"]
     # The session starts nothing of the machine's own autostart entries.
@@ -562,11 +567,18 @@ def session_manager_scenario(run, stampo):
         run.step = f"a session whose manager ends {ending}"
         with contextlib.suppress(FileNotFoundError):
             os.remove(status)
+        # A checkpoint saved the session, whose clients the manager would start instead of the failsafe one's.
+        shutil.rmtree(os.path.join(run.env["XDG_CACHE_HOME"], "sessions"), ignore_errors=True)
         session = run.start(["xfce4-session"], "xfce4-session.log")
         run.start_stampo()
         run.adopted.append(run.pid_of(run.a11y, run.app[0]))
         run.start_working()
         if ending == "killed":
+            manager = ("org.xfce.SessionManager", "/org/xfce/SessionManager", "org.xfce.Session.Manager")
+            run.session.call_blocking(*manager, "Checkpoint", "s", ("",))
+            run.until("the checkpoint to end", lambda: run.session.call_blocking(*manager, "GetState", None, ()) == 1)
+            if all(end for _, _, end in run.days()) or written_status():
+                raise Failed(f"a session save ended the working day: {run.days()}")
             session.kill()
         else:
             subprocess.run(["xfce4-session-logout", "--logout", "--fast"], env=run.env, timeout=WAIT,
