@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <latch>
 #include <thread>
 
 using namespace stampo;
@@ -38,6 +37,13 @@ protected:
         const std::size_t before = alert->messages().size();
         day->didStampoAttend(Attendance::UserInfo{{"keepUser", employee}});
         ASSERT_TRUE(alert->waitForCount(before + 1));
+    }
+
+    // A work end of the open working day while the network is away.
+    void endOffline(bool interactive) {
+        reachability->reachable = false;
+        attendance->endWork(interactive);
+        reachability->reachable = true;
     }
 
     std::optional<std::string> pending(const char* key = "keepRecordno") const { return store->stringForKey(key); }
@@ -85,11 +91,9 @@ TEST_F(AttendanceTest, WorkStartAndEndSendTheirFieldsAndWhatCannotBeSentIsKept) 
     ASSERT_TRUE(workers.waitIdle(deadline));
     EXPECT_EQ(pending(), std::nullopt);
 
-    reachability->reachable = false;
     now = startAt + 30600;
-    attendance->endWork(false);
+    endOffline(false);
     EXPECT_EQ(pending("keepOuttime"), "2024-05-01T09:00:00Z");
-    reachability->reachable = true;
     now += 1800;
     const std::string record = attendance->recordno();
     attendance->endWork(true);
@@ -165,9 +169,7 @@ TEST_F(AttendanceTest, EveryUnansweredWorkEndIsKeptAndSentOldestFirst) {
         ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
         now += 3600;
         ends.push_back(attendance->recordno() + " " + nowText());
-        reachability->reachable = false;
-        attendance->endWork(interactive);
-        reachability->reachable = true;
+        endOffline(interactive);
     };
     const auto pair = [&] { return pending().value_or("-") + " " + pending("keepOuttime").value_or("-"); };
 
@@ -202,8 +204,7 @@ TEST_F(AttendanceTest, EveryUnansweredWorkEndIsKeptAndSentOldestFirst) {
 // A work end answered late closes only its own working day, and takes away only its own kept end: the user may have
 // ended the day again meanwhile, or started the next.
 TEST_F(AttendanceTest, ALateAnswerLeavesANewerEndAndANewerDayAlone) {
-    Fault late = fault(Fault::Kind::Delay);
-    late.delay = 300ms;
+    const Fault late{.kind = Fault::Kind::Delay, .delay = 300ms};
     for (const bool nextDay : {false, true}) {
         SCOPED_TRACE(nextDay ? "the next day starts" : "the day is ended again offline");
         start(attendance);
@@ -220,9 +221,7 @@ TEST_F(AttendanceTest, ALateAnswerLeavesANewerEndAndANewerDayAlone) {
             ASSERT_TRUE(alert->waitForCount(alerts + 1));
         } else {
             now += 600;
-            reachability->reachable = false;
-            attendance->endWork(true);
-            reachability->reachable = true;
+            endOffline(true);
         }
         sleeping.join();
         ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
@@ -242,11 +241,8 @@ TEST_F(AttendanceTest, AWorkStartOpensItsDayBeforeSendingWhatWasKept) {
     sim.addFault(on("PUT", recordPath, fault(Fault::Kind::Hang)));
     std::atomic<bool> endedAtOnce = false;
     attendance->setStateListener([&] {
-        if (attendance->recordno().empty() || endedAtOnce.exchange(true))
-            return;
-        reachability->reachable = false;
-        attendance->endWork(false);
-        reachability->reachable = true;
+        if (!attendance->recordno().empty() && !endedAtOnce.exchange(true))
+            endOffline(false);
     });
     start(attendance);
     EXPECT_FALSE(attendance->recordno().empty()) << "the day opens while the kept end is still on its way";
@@ -262,8 +258,7 @@ TEST_F(AttendanceTest, AWorkStartOpensItsDayBeforeSendingWhatWasKept) {
 TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
     using Ending = Attendance::Ending;
     const auto soon = [] { return std::chrono::steady_clock::now() + deadline; };
-    Fault late = fault(Fault::Kind::Delay);
-    late.delay = 300ms;
+    const Fault late{.kind = Fault::Kind::Delay, .delay = 300ms};
     for (const Ending ending : {Ending::Session, Ending::Suspend}) {
         SCOPED_TRACE(ending == Ending::Session ? "the session ends" : "the machine goes to sleep");
         const auto day = make(client);
@@ -303,9 +298,7 @@ TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
     // Before sleep, a start kintone takes only after the wait gave up (the machine asleep meanwhile) opens its day.
     const auto sleeping = make(client);
     sim.clearRequests();
-    Fault afterWaking = fault(Fault::Kind::Delay);
-    afterWaking.after = "size=";
-    sim.addFault({"POST", recordPath, "", 0, 1, afterWaking});
+    sim.addFault({"POST", recordPath, "", 0, 1, {.kind = Fault::Kind::Delay, .after = "size="}});
     sleeping->didStampoAttend(Attendance::UserInfo{{"keepUser", "sato"}});
     ASSERT_TRUE(sim.waitForRequests(1, deadline));
     EXPECT_FALSE(sleeping->endBySelf(Ending::Suspend, std::chrono::steady_clock::now() + 50ms));
@@ -318,27 +311,23 @@ TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
 // A work end is on its way from its first step: a sleep's end still asking whether the network is there is not sent a
 // second time by the session's end.
 TEST_F(AttendanceTest, AWorkEndIsOnItsWayFromItsFirstStep) {
-    struct Gated final : Reachability {
+    // Runs `meanwhile` once, while the work end asks.
+    struct Asking final : Reachability {
         bool isReachable(const std::string&) const override {
-            if (gated.exchange(false)) {
-                entered.count_down();
-                open.wait();
-            }
+            if (const auto ask = std::exchange(meanwhile, nullptr))
+                ask();
             return true;
         }
-        mutable std::atomic<bool> gated{false};
-        mutable std::latch entered{1}, open{1};
+        mutable std::function<void()> meanwhile;
     };
-    const auto gated = std::make_shared<Gated>();
-    const auto day = make(client, gated);
+    const auto asking = std::make_shared<Asking>();
+    const auto day = make(client, asking);
     start(day);
-    gated->gated = true;
-    std::thread sleep([&] { day->endWork(false); });
-    gated->entered.wait();
-    EXPECT_TRUE(day->isSending());
-    EXPECT_FALSE(day->endBySelf(Attendance::Ending::Session, std::chrono::steady_clock::now() + 50ms));
-    gated->open.count_down();
-    sleep.join();
+    asking->meanwhile = [&] {
+        EXPECT_TRUE(day->isSending());
+        EXPECT_FALSE(day->endBySelf(Attendance::Ending::Session, std::chrono::steady_clock::now() + 50ms));
+    };
+    day->endWork(false);
     ASSERT_TRUE(workers.waitIdle(deadline));
     EXPECT_EQ(sim.requests("PUT", recordPath).size(), 1u);
     EXPECT_EQ(day->recordno(), "");

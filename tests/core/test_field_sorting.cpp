@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -21,14 +21,6 @@ Json field(const std::string& type, const std::string& code, const Json& lookup 
 
 const Json someLookup = Json::parse(R"({"relatedApp":{"app":"2","code":""},"relatedKeyField":"社員番号"})");
 
-// A properties object keyed by code, in the order given.
-Json table(std::initializer_list<Json> fields) {
-    Json properties = Json::object();
-    for (const Json& object : fields)
-        properties[object["code"].get<std::string>()] = object;
-    return properties;
-}
-
 // The codes of a list, after checking that every entry is its field's object, unchanged.
 Codes codesOf(const Json& list, const Json& properties) {
     Codes codes;
@@ -39,74 +31,72 @@ Codes codesOf(const Json& list, const Json& properties) {
     return codes;
 }
 
-// The start and end lists are the same; names are offered from a lookup's source app.
-TEST(FieldSorting, SplitsFieldsIntoTimeEmployeeAndNameListsInTheAnswersOrder) {
-    struct Case {
-        const char* what;
-        Json properties;
-        Codes times, employees, names;
+// All fields in one answer, each found by its code. The start and end lists are the same, in the answer's order;
+// NUMBER and SINGLE_LINE_TEXT are employees only with a lookup, whatever it holds, and names only without; names are
+// offered from a lookup's text source app.
+TEST(FieldSorting, SortsEachFieldByItsExactTypeAndLookupInTheAnswersOrder) {
+    const struct {
+        std::string code;
+        Json field;
+        char list; // t: start and end times, e: employees, n: names, -: none; x: no field (no text type, code, label)
+        std::optional<std::string> nameApp = std::nullopt;
+    } fields[] = {
+        {"z", field("DATETIME", "z"), 't'},
+        {"y", field("USER_SELECT", "y"), 'e'},
+        {"t", field("SINGLE_LINE_TEXT", "t"), 'n'},
+        {"n", field("NUMBER", "n"), '-'},
+        {"a", field("DATETIME", "a"), 't'},
+        {"nl", field("NUMBER", "nl", "x"), 'e'},
+        {"tl", field("SINGLE_LINE_TEXT", "tl", nullptr), 'e'},
+        {"ul", field("USER_SELECT", "ul", someLookup), 'e'},
+        {"s", field("SINGLE_LINE_TEXT", "s"), 'n'},
+        {"employeeNo", field("NUMBER", "employeeNo", someLookup), 'e', "2"},
+        {"text7", field("SINGLE_LINE_TEXT", "text7", {{"relatedApp", {{"app", "7"}}}}), 'e', "7"},
+        {"noRelated", field("NUMBER", "noRelated", {{"relatedKeyField", "社員番号"}}), 'e'},
+        {"numericApp", field("NUMBER", "numericApp", {{"relatedApp", {{"app", 2}}}}), 'e'},
+        {"relatedText", field("NUMBER", "relatedText", {{"relatedApp", "2"}}), 'e'},
+        {"", field("NUMBER", "", someLookup), 'e'},
+        {"lower", field("datetime", "lower"), '-'},
+        {"date", field("DATE", "date"), '-'},
+        {"created", field("CREATED_TIME", "created"), '-'},
+        {"spaced", field("USER_SELECT ", "spaced"), '-'},
+        {"number", field("number", "number", "x"), '-'},
+        {"multi", field("MULTI_LINE_TEXT", "multi"), '-'},
+        {"single", field("single_line_text", "single"), '-'},
+        {"emptyLabel", Json::parse(R"({"type":"DATETIME","code":"emptyLabel","label":""})"), 't'},
+        {"untyped", Json::parse(R"({"code":"untyped","label":"A"})"), 'x'},
+        {"uncoded", Json::parse(R"({"type":"DATETIME","label":"B"})"), 'x'},
+        {"nullLabel", Json::parse(R"({"type":"DATETIME","code":"nullLabel","label":null})"), 'x'},
+        {"listType", Json::parse(R"({"type":["USER_SELECT"],"code":"listType","label":"D"})"), 'x'},
+        {"text", "DATETIME", 'x'},
+        {"unlabelled", Json{{"type", "NUMBER"}, {"code", "unlabelled"}, {"lookup", someLookup}}, 'x'},
+        {"unlabelledText", Json::parse(R"({"type":"SINGLE_LINE_TEXT","code":"unlabelledText"})"), 'x'},
     };
-    const Case cases[] = {
-        {"each kind, in the answer's order; NUMBER and SINGLE_LINE_TEXT are employees only with a lookup, whatever "
-         "it holds, and names only without",
-         table({field("DATETIME", "z"), field("USER_SELECT", "y"), field("SINGLE_LINE_TEXT", "t"), field("NUMBER", "n"),
-                field("DATETIME", "a"), field("NUMBER", "nl", "x"), field("SINGLE_LINE_TEXT", "tl", nullptr),
-                field("USER_SELECT", "ul", someLookup), field("SINGLE_LINE_TEXT", "s")}),
-         {"z", "a"},
-         {"y", "nl", "tl", "ul"},
-         {"t", "s"}},
-        {"types compared exactly",
-         table({field("datetime", "a"), field("DATE", "b"), field("CREATED_TIME", "c"), field("USER_SELECT ", "d"),
-                field("number", "e", someLookup), field("MULTI_LINE_TEXT", "f"), field("single_line_text", "g")}),
-         {},
-         {},
-         {}},
-        {"objects without a text type, code or label are skipped",
-         Json::parse(R"({"a":{"code":"a","label":"A"},"b":{"type":"DATETIME","label":"B"},
-                         "c":{"type":"DATETIME","code":"c","label":null},"d":{"type":["USER_SELECT"],"code":"d","label":"D"},
-                         "e":"DATETIME","f":{"type":"DATETIME","code":"f","label":""},
-                         "g":{"type":"SINGLE_LINE_TEXT","code":"g"}})"),
-         {"f"},
-         {},
-         {}},
-        {"not an object", Json::array({field("DATETIME", "dt"), field("SINGLE_LINE_TEXT", "t")}), {}, {}, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const Json lists = stampo::splitFieldLists(c.properties), names = stampo::nameFieldLists(c.properties);
-        ASSERT_EQ(lists.size() + names.size(), 4u);
-        EXPECT_EQ(codesOf(lists.at("fieldIn"), c.properties), c.times);
-        EXPECT_EQ(codesOf(lists.at("fieldOut"), c.properties), c.times);
-        EXPECT_EQ(codesOf(lists.at("fieldUser"), c.properties), c.employees);
-        EXPECT_EQ(codesOf(names.at("fieldUserDisplay"), c.properties), c.names);
+    Json properties = Json::object();
+    std::map<char, Codes> expected;
+    for (const auto& f : fields) {
+        properties[f.code] = f.field;
+        expected[f.list].push_back(f.code);
     }
-}
-
-TEST(FieldSorting, NameSourceIsTheLookupsTextAppAndTypeIsReadByCode) {
-    const std::tuple<Json, std::optional<std::string>, std::string> cases[] = {
-        {field("NUMBER", "employeeNo", someLookup), "2", "NUMBER"},
-        {field("SINGLE_LINE_TEXT", "text7", {{"relatedApp", {{"app", "7"}}}}), "7", "SINGLE_LINE_TEXT"},
-        {field("USER_SELECT", "user", someLookup), std::nullopt, "USER_SELECT"},
-        {field("DATETIME", "start"), std::nullopt, "DATETIME"},
-        {field("NUMBER", "noRelated", {{"relatedKeyField", "社員番号"}}), std::nullopt, "NUMBER"},
-        {field("NUMBER", "numericApp", {{"relatedApp", {{"app", 2}}}}), std::nullopt, "NUMBER"},
-        {field("NUMBER", "nullLookup", nullptr), std::nullopt, "NUMBER"},
-        {field("NUMBER", "relatedText", {{"relatedApp", "2"}}), std::nullopt, "NUMBER"},
-        {Json{{"type", "NUMBER"}, {"code", "unlabelled"}, {"lookup", someLookup}}, std::nullopt, ""},
-        {field("NUMBER", "", someLookup), std::nullopt, "NUMBER"},
-    };
-    Json properties = Json::object(); // all of them at once, so that each is found by its code
-    for (const auto& [object, app, type] : cases)
-        properties[object["code"].get<std::string>()] = object;
-    for (const auto& [object, app, type] : cases) {
-        const std::string code = object["code"];
-        EXPECT_EQ(stampo::nameSourceApp(properties, code), app) << code;
-        EXPECT_EQ(stampo::fieldType(properties, code), type) << code;
+    const Json lists = stampo::splitFieldLists(properties), names = stampo::nameFieldLists(properties);
+    ASSERT_EQ(lists.size() + names.size(), 4u);
+    EXPECT_EQ(codesOf(lists.at("fieldIn"), properties), expected['t']);
+    EXPECT_EQ(codesOf(lists.at("fieldOut"), properties), expected['t']);
+    EXPECT_EQ(codesOf(lists.at("fieldUser"), properties), expected['e']);
+    EXPECT_EQ(codesOf(names.at("fieldUserDisplay"), properties), expected['n']);
+    for (const auto& f : fields) {
+        EXPECT_EQ(stampo::nameSourceApp(properties, f.code), f.nameApp) << f.code;
+        EXPECT_EQ(stampo::fieldType(properties, f.code), f.list == 'x' ? "" : f.field["type"]) << f.code;
     }
     EXPECT_EQ(stampo::nameSourceApp(properties, "gone"), std::nullopt);
     EXPECT_EQ(stampo::fieldType(properties, "gone"), "");
+
+    // Of anything but an object, no field is known.
+    const Json array = Json::array({field("DATETIME", "t"), field("SINGLE_LINE_TEXT", "t")});
+    EXPECT_EQ(stampo::splitFieldLists(array).dump(), R"({"fieldIn":[],"fieldOut":[],"fieldUser":[]})");
+    EXPECT_EQ(stampo::nameFieldLists(array).dump(), R"({"fieldUserDisplay":[]})");
+    EXPECT_EQ(stampo::fieldType(array, "t"), "");
     EXPECT_EQ(stampo::nameSourceApp(nullptr, "employeeNo"), std::nullopt);
-    EXPECT_EQ(stampo::fieldType(Json::array(), "employeeNo"), "");
 }
 
 } // namespace

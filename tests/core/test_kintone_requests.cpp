@@ -22,8 +22,9 @@ std::string describe(const kintonesim::RecordedRequest& r) {
 
 } // namespace
 
-// Also: an empty auth code is sent as an empty header; continuations run on workers, alerts on the main queue; later
-// requests to a host resume its TLS session.
+// Also: an empty auth code is sent as an empty header; continuations run on workers, alerts on the main queue, a
+// failure's queued before its continuation runs, so that whatever a caller queues then comes after it; later requests
+// to a host resume its TLS session. Production's limits unless told otherwise.
 TEST_F(RequestTest, RequestsCarryExactlyTheirMethodAddressHeadersAndBody) {
     const Json record{{"start", Kintone::fieldValue("DATETIME", "2024-05-01T00:30:00Z")},
                       {"employee", Kintone::fieldValue("USER_SELECT", "sato")}};
@@ -36,8 +37,14 @@ TEST_F(RequestTest, RequestsCarryExactlyTheirMethodAddressHeadersAndBody) {
     settle(updated, 0);
     fields(client, read, "cn");
     settle(read, 0);
-    add(client, unauthorised, Json::object(), "");
+    std::optional<std::size_t> alertsBeforeOurs;
+    client.addRecord(connection("1", "com", ""), Json::object(), unauthorised.success(),
+                     [&, failed = unauthorised.failure()] {
+                         mainQueue->async([&] { alertsBeforeOurs = alert->messages().size(); });
+                         failed();
+                     });
     settle(unauthorised, 1);
+    EXPECT_EQ(alertsBeforeOurs, 1u);
     EXPECT_EQ(added.successes() + updated.successes() + read.successes() + unauthorised.failures(), 4);
     // The properties reach the caller as kintone sent them: same members, same order.
     EXPECT_EQ(read.result().dump(), kintonesim::sampleData()["apps"]["1"]["properties"].dump());
@@ -64,25 +71,9 @@ TEST_F(RequestTest, RequestsCarryExactlyTheirMethodAddressHeadersAndBody) {
     }
     EXPECT_EQ(sim.connections(), 4); // the client keeps no connection between requests
     EXPECT_EQ(sim.resumedHandshakes(), 2);
-}
-
-// Production's limits unless told otherwise; and a failure is told in order: the client queues its alert before the
-// failure continuation runs, so that whatever a caller queues then comes after it.
-TEST_F(RequestTest, ProductionLimitsAndTheAlertBeforeTheFailure) {
     const TransportOptions production;
-    EXPECT_EQ(production.connectTimeout, 60s);
-    EXPECT_EQ(production.idleTimeout, 60s);
-    EXPECT_EQ(production.maxAnswerBytes, 64u * 1024 * 1024);
-
-    sim.addFault(on("GET", fieldsPath, answer(500, R"({"message":"障害"})")));
-    Outcome outcome;
-    std::optional<std::size_t> alertsBeforeOurs;
-    client.getFormFields(connection(), outcome.success(), [&, failed = outcome.failure()] {
-        mainQueue->async([&] { alertsBeforeOurs = alert->messages().size(); });
-        failed();
-    });
-    settle(outcome, 1);
-    EXPECT_EQ(alertsBeforeOurs, 1u);
+    EXPECT_EQ(std::tuple(production.connectTimeout, production.idleTimeout, production.maxAnswerBytes),
+              std::tuple(60s, 60s, 64u * 1024 * 1024));
 }
 
 // Whatever could carry the auth code elsewhere, or change what a request says, is refused before anything is sent.
