@@ -6,6 +6,7 @@
 #include <QInputMethodEvent>
 #include <QScrollBar>
 
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -141,14 +142,9 @@ TEST_F(AttendViewTest, TypedPartsOfNamesOrCodesNarrowTheListAndOnlyAPickedEntryI
                   {{"code", "tanaka2"}, {"name", "田中 太郎"}},
                   {{"code", "yamada"}, {"name", "Yamada Suzu"}}});
     store->setObjectForKey("suzuki", "keepUser");
-    struct Case {
-        const char* typed;
-        bool inputMethod;
-        QStringList offered;
-        int picked; // none when negative
-        const char* posted;
-    };
-    const Case cases[] = {
+    // Per case: the text typed (by an input method, else key by key), the names offered, the one picked with the arrow
+    // keys (none when negative) and the code posted (none when null).
+    const std::tuple<const char*, bool, QStringList, int, const char*> cases[] = {
         {"鈴木", true, {"鈴木 一郎", "鈴木 次郎"}, 1, "SUZ-2"},
         {"suz", false, {"鈴木 一郎", "鈴木 次郎", "Yamada Suzu"}, 2, "yamada"},
         {"田中", true, {"田中 太郎", "田中 太郎"}, 1, "tanaka2"}, // the same name, another code
@@ -159,21 +155,21 @@ TEST_F(AttendViewTest, TypedPartsOfNamesOrCodesNarrowTheListAndOnlyAPickedEntryI
     };
     std::vector<QVariantMap> expectedPosts;
     std::vector<std::string> expectedAlerts;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.typed);
+    for (const auto& [typed, inputMethod, names, picked, posted] : cases) {
+        SCOPED_TRACE(typed);
         showAndLoad();
         ASSERT_EQ(combo().currentIndex(), 2) << "the stored employee";
-        type(c.typed, c.inputMethod);
-        EXPECT_EQ(offered(), c.offered);
-        sendKey(suggestions(), Qt::Key_Down, c.picked + 1);
-        sendKey(suggestions(), c.picked < 0 ? Qt::Key_Escape : Qt::Key_Return);
+        type(typed, inputMethod);
+        EXPECT_EQ(offered(), names);
+        sendKey(suggestions(), Qt::Key_Down, picked + 1);
+        sendKey(suggestions(), picked < 0 ? Qt::Key_Escape : Qt::Key_Return);
         EXPECT_FALSE(suggestions().isVisible());
         // Enter in the box leaves the items as they are and goes on to the window's "ok".
         sendKey(combo(), Qt::Key_Return);
         EXPECT_EQ(combo().count(), 7);
-        EXPECT_EQ(window->isVisible(), !c.posted);
-        if (c.posted)
-            expectedPosts.push_back({{"keepUser", c.posted}});
+        EXPECT_EQ(window->isVisible(), !posted);
+        if (posted)
+            expectedPosts.push_back({{"keepUser", posted}});
         else
             expectedAlerts.push_back(unchosen);
         EXPECT_EQ(posts, expectedPosts);

@@ -1,6 +1,7 @@
 #include "settings/SettingView.h"
 #include "support/WidgetTesting.h"
 
+#include <QPointer>
 #include <QWindow>
 
 #include <tuple>
@@ -51,13 +52,14 @@ protected:
             sendKey(combo, combo.currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
         ASSERT_EQ(combo.currentIndex(), index) << code.toStdString();
     }
-    // The form of the window titled `title` that the settings window opened: above it, with the keyboard in
-    // `firstInput`, and no control past its edges.
+    // The form of the window titled `title` that the settings window opened: above it (X11 marks only dialogs as
+    // transient), with the keyboard in `firstInput`, and no control past its edges.
     ZUMContainerView& opened(const QString& title, const char* firstInput) const {
         for (QWidget* other : QApplication::topLevelWidgets()) {
             if (!other->isVisible() || other->windowTitle() != title)
                 continue;
             ZUMContainerView& opened = *static_cast<FormWindow*>(other)->controller()->container();
+            EXPECT_EQ(other->windowType(), Qt::Dialog);
             EXPECT_EQ(other->windowHandle()->transientParent(), window->windowHandle());
             EXPECT_EQ(other->focusWidget(), opened.findChild<QWidget*>(firstInput)) << firstInput;
             expectControlsInside(opened);
@@ -214,10 +216,12 @@ TEST_F(SettingViewTest, EachPressOpensAnAuthWindowWhoseCodeFillsTheFormCancelSto
     press("authorization");
     for (const auto& [button, code] : {std::pair("cancel", authCode), std::pair("ok", "dXNlcjpwYTpzcw==")}) {
         ZUMContainerView& auth = opened("認証コード生成", "loginName");
+        const QPointer<QWidget> shown = auth.window();
         auth.input().value("loginName")->setText("user:pa");
         auth.password().value("loginPassword")->setText("ss");
         auth.button().value(button)->click();
-        EXPECT_FALSE(auth.isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(shown.isNull()) << "closed and freed";
         EXPECT_EQ(input("authCode").text(), code);
     }
     input("subDomain").setText("other");
