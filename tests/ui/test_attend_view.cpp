@@ -163,7 +163,6 @@ TEST_F(AttendViewTest, TypedPartsOfNamesOrCodesNarrowTheListAndOnlyAPickedEntryI
         EXPECT_EQ(offered(), names);
         sendKey(suggestions(), Qt::Key_Down, picked + 1);
         sendKey(suggestions(), picked < 0 ? Qt::Key_Escape : Qt::Key_Return);
-        EXPECT_FALSE(suggestions().isVisible());
         // Enter in the box leaves the items as they are and goes on to the window's "ok".
         sendKey(combo(), Qt::Key_Return);
         EXPECT_EQ(combo().count(), 7);
