@@ -21,7 +21,7 @@ struct Fault {
     };
     Kind kind = Kind::Answer;
     int status = 500;
-    std::string body;
+    std::string body{};
     std::string contentType = "application/json";
     std::chrono::milliseconds delay{0};
     // Whatever the kind, the request first waits until one whose query contains this has been handled (since the

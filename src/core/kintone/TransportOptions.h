@@ -17,10 +17,10 @@ struct TransportOptions {
     // A request that receives no answer data for this long fails with a time-out.
     std::chrono::seconds idleTimeout{60};
     // PEM file of the CA certificates to trust instead of the system store; empty: the system store.
-    std::string caFile;
+    std::string caFile{};
     // "HOST:PORT" every kintone connection goes to instead of the address's host; empty: the address's host.
     // The address, the Host header and the certificate name check stay those of the kintone address.
-    std::string connectTo;
+    std::string connectTo{};
     // Answers larger than this are refused rather than held in memory.
     std::size_t maxAnswerBytes = 64u * 1024u * 1024u;
     ThreadStarter startThread = startDetachedThread;
