@@ -33,7 +33,6 @@ namespace {
 using namespace std::chrono_literals;
 using stampo::KeyringSettingsStore;
 using stampo::QSettingsStore;
-using namespace std::string_literals;
 
 struct Item {
     std::string label, secret;
@@ -252,7 +251,7 @@ TEST_F(LockedKeyring, ARefusedUnlockLosesNothing) {
     EXPECT_EQ(file()->stringForKey("proxyPassword"), "pw");
 
     ASSERT_TRUE(shell("restart-keyring").first);
-    EXPECT_EQ(shell("secret-tool lookup key authCode settings-file " + quoted(path())), std::pair(true, "code"s));
+    EXPECT_EQ(items().at("authCode").secret, "code");
 }
 
 // Takes every secret and gives back `readBack` for it.
