@@ -67,16 +67,19 @@ QIcon filled(const QColor& color) {
     return QIcon(pixmap);
 }
 
-// A tray icon with the application's three entries.
+// A tray icon with the application's three entries, which are there before the icon, as in the application.
 struct Tray {
     explicit Tray(const QDBusConnection& sessionBus)
         : icon(sessionBus, &menu) {
-        for (const char* entry : {"勤務開始", "勤務終了", "Kintone設定"})
-            menu.addAction(entry);
         icon.setIcon(filled(Qt::blue));
         icon.setToolTip("Stampo");
     }
-    QMenu menu;
+    struct Entries final : QMenu {
+        Entries() {
+            for (const char* entry : {"勤務開始", "勤務終了", "Kintone設定"})
+                addAction(entry);
+        }
+    } menu;
     TrayIcon icon;
 };
 
