@@ -14,7 +14,6 @@
 #include <QtEndian>
 
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -68,19 +67,19 @@ QIcon filled(const QColor& color) {
     return QIcon(pixmap);
 }
 
-// A tray icon with the application's three entries.
+// A tray icon with the application's three entries, which are there before the icon, as in the application.
 struct Tray {
     explicit Tray(const QDBusConnection& sessionBus)
-        : icon(sessionBus, menu.get()) {
+        : icon(sessionBus, &menu) {
         icon.setIcon(filled(Qt::blue));
         icon.setToolTip("Stampo");
     }
-    const std::unique_ptr<QMenu> menu = [] {
-        auto menu = std::make_unique<QMenu>();
-        for (const char* entry : {"勤務開始", "勤務終了", "Kintone設定"})
-            menu->addAction(entry);
-        return menu;
-    }();
+    struct Entries final : QMenu {
+        Entries() {
+            for (const char* entry : {"勤務開始", "勤務終了", "Kintone設定"})
+                addAction(entry);
+        }
+    } menu;
     TrayIcon icon;
 };
 
@@ -155,48 +154,37 @@ protected:
 };
 
 TEST(TrayIconTest, PutsUpTheXEmbedIconOnlyWhileNoHostShowsTheItemAsWatchersAndHostsComeAndGo) {
-    enum class Step { Show, WatcherWithHost, RefusingWatcherWithHost, HostRegisters, HostLeaves, WatcherQuits };
+    std::optional<PrivateBus> bus; // the tray and the watcher go first
+    std::optional<Watcher> watcher;
+    std::optional<Tray> tray;
+    using Step = std::function<void()>;
+    const Step show = [&] { tray->icon.show(); };
+    const Step watcherWithHost = [&] { watcher.emplace(*bus, true); };
+    const Step refusingWatcherWithHost = [&] { watcher.emplace(*bus, true, true); };
+    const Step hostRegisters = [&] { EXPECT_TRUE(watcher->setHost(true)); };
+    const Step hostLeaves = [&] { EXPECT_TRUE(watcher->setHost(false)); };
+    const Step watcherQuits = [&] { watcher.reset(); };
     // Each run from its watcher at the start, if any, and whether its host is registered; then each step, and whether
     // the XEmbed icon is visible after it (none: never made). The item is shown exactly while that icon is not.
-    using Steps = std::vector<std::pair<Step, std::optional<bool>>>;
-    const std::pair<std::optional<bool>, Steps> runs[] = {
-        {true, {{Step::Show, std::nullopt}, {Step::WatcherQuits, true}, {Step::WatcherWithHost, false}}},
-        {false, {{Step::Show, true}, {Step::HostRegisters, false}, {Step::HostLeaves, true}}},
-        {std::nullopt,
-         {{Step::Show, true},
-          {Step::WatcherWithHost, false},
-          {Step::WatcherQuits, true},
-          {Step::RefusingWatcherWithHost, true}}},
+    const std::pair<std::optional<bool>, std::vector<std::pair<Step, std::optional<bool>>>> runs[] = {
+        {true, {{show, std::nullopt}, {watcherQuits, true}, {watcherWithHost, false}}},
+        {false, {{show, true}, {hostRegisters, false}, {hostLeaves, true}}},
+        {std::nullopt, {{show, true}, {watcherWithHost, false}, {watcherQuits, true}, {refusingWatcherWithHost, true}}},
     };
     for (const auto& run : runs) {
-        SCOPED_TRACE(&run - runs);
-        const auto& [watcherAtStart, states] = run;
-        PrivateBus bus;
-        std::optional<Watcher> watcher;
+        const auto& [watcherAtStart, steps] = run;
+        tray.reset();
+        watcher.reset();
+        bus.emplace();
         if (watcherAtStart)
-            watcher.emplace(bus, *watcherAtStart);
-        Tray tray(bus.connection());
-        for (const auto& [step, xembedVisible] : states) {
-            SCOPED_TRACE(static_cast<int>(step));
-            ASSERT_TRUE(settle(tray, [&] {
-                switch (step) {
-                case Step::Show:
-                    return tray.icon.show();
-                case Step::WatcherWithHost:
-                case Step::RefusingWatcherWithHost:
-                    watcher.emplace(bus, true, step == Step::RefusingWatcherWithHost);
-                    return;
-                case Step::HostRegisters:
-                case Step::HostLeaves:
-                    EXPECT_TRUE(watcher->setHost(step == Step::HostRegisters));
-                    return;
-                case Step::WatcherQuits:
-                    watcher.reset();
-                }
-            }));
-            const QSystemTrayIcon* const xembed = tray.icon.xembedIcon();
-            EXPECT_EQ(xembed ? std::optional(xembed->isVisible()) : std::nullopt, xembedVisible);
-            EXPECT_EQ(tray.icon.statusNotifierItem()->isShown(), !xembedVisible.value_or(false));
+            watcher.emplace(*bus, *watcherAtStart);
+        tray.emplace(bus->connection());
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << "run " << &run - runs << ", step " << i);
+            ASSERT_TRUE(settle(*tray, steps[i].first));
+            const QSystemTrayIcon* const xembed = tray->icon.xembedIcon();
+            EXPECT_EQ(xembed ? std::optional(xembed->isVisible()) : std::nullopt, steps[i].second);
+            EXPECT_EQ(tray->icon.statusNotifierItem()->isShown(), !steps[i].second.value_or(false));
         }
     }
 }
@@ -205,10 +193,10 @@ TEST_F(HostedTrayTest, EitherTrayShowsTheToolTipIconAndEntriesAfterEachChangeAnd
     Tray xembedTray(QDBusConnection("no session bus"));
     ASSERT_TRUE(settle(xembedTray, [&] { xembedTray.icon.show(); }));
     QSystemTrayIcon& xembed = *xembedTray.icon.xembedIcon();
-    EXPECT_EQ(xembed.contextMenu(), xembedTray.menu.get()) << "a right click opens the menu";
+    EXPECT_EQ(xembed.contextMenu(), &xembedTray.menu) << "a right click opens the menu";
     emit xembed.activated(QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(processEventsUntil([&] { return xembedTray.menu->isVisible(); })) << "and so does a left click";
-    xembedTray.menu->hide();
+    EXPECT_TRUE(processEventsUntil([&] { return xembedTray.menu.isVisible(); })) << "and so does a left click";
+    xembedTray.menu.hide();
     EXPECT_TRUE(host.property("ItemIsMenu").toBool());
     const QColor dark(0x12, 0x34, 0x56);
     struct Case {
@@ -222,12 +210,8 @@ TEST_F(HostedTrayTest, EitherTrayShowsTheToolTipIconAndEntriesAfterEachChangeAnd
         {[](Tray&) {}, {}, "Stampo", Qt::blue, true},
         {[](Tray& t) { t.icon.setToolTip("勤務中"); }, {"NewTitle", "NewToolTip"}, "勤務中", Qt::blue, true},
         {[&](Tray& t) { t.icon.setIcon(filled(dark)); }, {"NewIcon"}, "勤務中", dark, true},
-        {[](Tray& t) { t.menu->actions().at(1)->setEnabled(false); },
-         {"ItemsPropertiesUpdated"},
-         "勤務中",
-         dark,
-         false},
-        {[](Tray& t) { t.menu->actions().at(1)->setEnabled(true); }, {"ItemsPropertiesUpdated"}, "勤務中", dark, true},
+        {[](Tray& t) { t.menu.actions().at(1)->setEnabled(false); }, {"ItemsPropertiesUpdated"}, "勤務中", dark, false},
+        {[](Tray& t) { t.menu.actions().at(1)->setEnabled(true); }, {"ItemsPropertiesUpdated"}, "勤務中", dark, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -262,10 +246,9 @@ TEST_F(HostedTrayTest, EitherTrayShowsTheToolTipIconAndEntriesAfterEachChangeAnd
         EXPECT_EQ(entries, (std::vector<std::pair<QString, bool>>{
                                {"勤務開始", true}, {"勤務終了", c.workEndEnabled}, {"Kintone設定", true}}));
         // What a host that asks for the entries, or applies what was announced, ends up with.
-        auto told = qdbus_cast<QList<DBusMenuItemProperties>>(
-            host.call(menuInterface, "GetGroupProperties", {QVariant::fromValue(ids), QStringList()})
-                .arguments()
-                .value(0));
+        const QDBusMessage group =
+            host.call(menuInterface, "GetGroupProperties", {QVariant::fromValue(ids), QStringList()});
+        auto told = qdbus_cast<QList<DBusMenuItemProperties>>(group.arguments().value(0));
         EXPECT_EQ(told.size(), ids.size());
         for (const QDBusMessage& updated : host.heard("ItemsPropertiesUpdated"))
             told << qdbus_cast<QList<DBusMenuItemProperties>>(updated.arguments().value(0));
@@ -277,7 +260,7 @@ TEST_F(HostedTrayTest, EitherTrayShowsTheToolTipIconAndEntriesAfterEachChangeAnd
     const auto layout = [&] { return host.call(menuInterface, "GetLayout", {0, -1, QStringList()}).arguments(); };
     const uint revision = layout().value(0).toUInt();
     host.forget();
-    tray.menu->addAction("休憩_開始");
+    tray.menu.addAction("休憩_開始");
     ASSERT_TRUE(processEventsUntil([&] { return !host.heard("LayoutUpdated").isEmpty(); }));
     const QVariantList added = layout();
     EXPECT_GT(added.value(0).toUInt(), revision);
@@ -305,7 +288,7 @@ TEST_F(HostedTrayTest, AClickTriggersItsEntryOnceAndOnlyOnceTheHostHasItsAnswer)
         const QObject listener; // the connections go with it
         for (int i = 0; i < 3; ++i) {
             // An entry may bring up a modal alert: its event loop runs until the alert is dismissed.
-            QObject::connect(tray.menu->actions().at(i), &QAction::triggered, &listener, [&, i] {
+            QObject::connect(tray.menu.actions().at(i), &QAction::triggered, &listener, [&, i] {
                 triggered.emplace_back(i, processEventsUntil([&] { return call.isFinished(); }, 5s));
             });
         }
@@ -323,9 +306,9 @@ TEST_F(HostedTrayTest, AHostThatDrawsNoMenuHasOursOpenWhereItSays) {
     for (const auto& [method, at] : cases) {
         SCOPED_TRACE(method);
         host.call(itemInterface, method, {at.x(), at.y()});
-        ASSERT_TRUE(processEventsUntil([&] { return tray.menu->isVisible(); }));
-        EXPECT_LE((tray.menu->pos() - at).manhattanLength(), 4);
-        tray.menu->hide();
+        ASSERT_TRUE(processEventsUntil([&] { return tray.menu.isVisible(); }));
+        EXPECT_LE((tray.menu.pos() - at).manhattanLength(), 4);
+        tray.menu.hide();
     }
 }
 

@@ -8,8 +8,8 @@
 #include <QDBusMessage>
 #include <QProcess>
 #include <QTimer>
+#include <QUuid>
 
-#include <atomic>
 #include <csignal>
 
 #include <sys/prctl.h>
@@ -67,10 +67,7 @@ private:
                            "--address=unix:tmpdir=/tmp", "--nofork", "--print-address"},
                           {},
                           true};
-    const QString m_name = [] {
-        static std::atomic<int> count{0};
-        return QStringLiteral("stampo-test-bus-%1").arg(++count);
-    }();
+    const QString m_name = QUuid::createUuid().toString(); // the connection's name in this process
     QString m_address;
     QDBusConnection m_connection{QString()};
 };

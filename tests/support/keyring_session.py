@@ -1,12 +1,11 @@
 #!/usr/bin/env python3
 """A private session bus that activates only the services asked for, and a real gnome-keyring-daemon on it.
 
-As a program: runs a command on such a bus, with a gnome-keyring-daemon holding an unlocked login keyring
-(--keyring) or with no Secret Service at all (--no-keyring). Nothing else can start behind the test's back, a password
-prompt included: a keyring that needs unlocking stays locked, as when the user refuses. The command finds the bus in
-DBUS_SESSION_BUS_ADDRESS and the keyring daemon's process id in STAMPO_TEST_KEYRING_PID; `restart-keyring` (on PATH)
-starts a fresh daemon that unlocks the same keyring, as the next login does. The end-to-end test and the benchmarks
-import the two functions below.
+As a program: runs a command on such a bus with an unlocked login keyring (--keyring) or no Secret Service at all
+(--no-keyring). Nothing else starts behind the test's back, a password prompt included: a keyring that needs unlocking
+stays locked. The command finds the daemon's process id in STAMPO_TEST_KEYRING_PID; `restart-keyring` (on PATH) starts
+a fresh one that unlocks the same keyring, as the next login does. The end-to-end test and the benchmarks import the
+two functions below.
 """
 import os
 import subprocess
