@@ -1,5 +1,6 @@
 // The employee-list building over arbitrary JSON, taken as users, as records and as a form's properties: every list
-// starts with the placeholder and holds only entries with a text code and name; preselection finds the last match.
+// starts with the placeholder and holds only entries with a text code and name (the users that have them, whole and
+// in order; of records, all or none); preselection finds the last match.
 #include "Invariant.h"
 #include "employees/EmployeeList.h"
 
@@ -25,7 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!json)
         return 0;
     const std::size_t items = json->is_array() ? json->size() : 0;
-    checkList(stampo::employeesFromUsers(*json), items + 1);
+    Json users = Json::array({stampo::employeePlaceholder()});
+    for (const Json& user : json->is_array() ? *json : Json::array())
+        if (user.is_object() && user.value("code", Json()).is_string() && user.value("name", Json()).is_string())
+            users.push_back(user);
+    require(stampo::employeesFromUsers(*json) == users);
+    checkList(users, items + 1);
 
     // The first record's first two fields as key and display field, as a lookup would name them.
     std::string keyField = "社員番号", displayField = "氏名";
@@ -37,6 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Json fromRecords = stampo::employeesFromRecords(*json, keyField, displayField);
     checkList(fromRecords, items + 1);
     require(fromRecords.size() == 1 || fromRecords.size() == items + 1);
+    for (std::size_t i = 1; i < fromRecords.size(); ++i) {
+        const Json& record = (*json)[i - 1];
+        require(fromRecords[i] ==
+                Json{{"code", record.at(keyField).at("value")}, {"name", record.at(displayField).at("value")}});
+    }
 
     // Of anything but an object, no lookup is found.
     for (const auto& [code, field] : json->items()) {
