@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ranges>
 #include <string>
 #include <utility>
 
@@ -63,7 +64,8 @@ double contrast(const QColor& a, const QColor& b) {
     return (lighter + 0.05) / (darker + 0.05);
 }
 
-// How `area` of `widget` is drawn: its commonest colour is the background, the colour farthest from that the text.
+// How `area` of `widget` is drawn: its commonest colour is the background, and the text's contrast is that of the
+// pixel standing out most from it.
 struct Look {
     QColor background;
     double contrast;
@@ -74,17 +76,11 @@ Look lookOf(QWidget& widget, const QRect& area) {
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             ++counts[image.pixel(x, y)];
-    const QRgb background = std::max_element(counts.keyValueBegin(), counts.keyValueEnd(), [](auto a, auto b) {
-                                return a.second < b.second;
-                            })->first;
-    const auto distance = [background](QRgb pixel) {
-        return std::hypot(qRed(pixel) - qRed(background), qGreen(pixel) - qGreen(background),
-                          qBlue(pixel) - qBlue(background));
-    };
-    QRgb text = background;
-    for (const QRgb pixel : counts.keys())
-        text = distance(pixel) > distance(text) ? pixel : text;
-    return {QColor(background), contrast(QColor(background), QColor(text))};
+    const QList<QRgb> colours = counts.keys();
+    const QColor background(*std::ranges::max_element(colours, {}, [&](QRgb colour) { return counts[colour]; }));
+    const auto against = [&](QRgb colour) { return contrast(background, QColor(colour)); };
+    const double most = std::ranges::max(colours | std::views::transform(against));
+    return {background, most};
 }
 
 // The highlight of `palette`, darkened or lightened: the same hue, and readable text on it.
@@ -216,9 +212,8 @@ TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingAndTakesEnterAndEsc
     FormWindow window(new AuthView(alert, &notifications), "認証コード生成", false);
     const ZUMContainerView& form = *window.controller()->container();
     QLineEdit* const name = form.input().value("loginName");
-    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    const Qt::WindowFlags top = Qt::WindowStaysOnTopHint, close = Qt::WindowCloseButtonHint;
+    EXPECT_EQ(window.windowFlags() & (top | close | Qt::WindowMaximizeButtonHint), top | close);
     EXPECT_EQ(window.minimumSize(), QSize(295, 108));
     EXPECT_EQ(window.maximumSize(), QSize(295, 108));
     const auto expectPresented = [&] {
