@@ -206,7 +206,7 @@ TEST(Form, ComboboxListsAndTheFocusedBoxAreDrawnOnAReadableHighlightAndTheBoxIsO
 }
 
 // Over the auth-code form: two inputs, then the buttons "ok" (which alerts while the login name is empty) and "cancel".
-TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingAndTakesEnterAndEscape) {
+TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingTakesEnterAndEscapeAndQueuesItsAlertsOneByOne) {
     const auto alert = std::make_shared<RecordingAlert>();
     Notifications notifications;
     FormWindow window(new AuthView(alert, &notifications), "認証コード生成", false);
@@ -214,8 +214,7 @@ TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingAndTakesEnterAndEsc
     QLineEdit* const name = form.input().value("loginName");
     const Qt::WindowFlags top = Qt::WindowStaysOnTopHint, close = Qt::WindowCloseButtonHint;
     EXPECT_EQ(window.windowFlags() & (top | close | Qt::WindowMaximizeButtonHint), top | close);
-    EXPECT_EQ(window.minimumSize(), QSize(295, 108));
-    EXPECT_EQ(window.maximumSize(), QSize(295, 108));
+    EXPECT_EQ(std::pair(window.minimumSize(), window.maximumSize()), std::pair(QSize(295, 108), QSize(295, 108)));
     const auto expectPresented = [&] {
         window.move(0, 0);
         window.showMinimized();
@@ -246,17 +245,15 @@ TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingAndTakesEnterAndEsc
     sendKey(*name, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(alert->messages().size(), 1u);
-}
 
-TEST(MessageBoxAlert, AlertsAskedWhileOneIsOpenFollowOneAnotherAboveTheActiveFormWithTheKeyboard) {
-    FormWindow form(new AuthView(nullptr, nullptr), "Kintone設定", false);
-    form.present();
-    ASSERT_TRUE(processEventsUntil([&] { return QApplication::activeWindow() == &form; }));
-    MessageBoxAlert alert;
+    // Alerts asked while one is open follow one another above the active form, with the keyboard.
+    window.present();
+    ASSERT_TRUE(processEventsUntil([&] { return QApplication::activeWindow() == &window; }));
+    MessageBoxAlert alerts;
     int asked = 1;
     const auto ask = [&](const char* message) {
         ++asked;
-        alert.show(message);
+        alerts.show(message);
     };
     // Queued onto the main thread while the first alert's modal loop runs, as alerts from worker threads are;
     // the third is queued while the second waits.
@@ -286,7 +283,7 @@ TEST(MessageBoxAlert, AlertsAskedWhileOneIsOpenFollowOneAnotherAboveTheActiveFor
         // first belongs to the active form; the later ones open when no window is active yet.
         EXPECT_TRUE(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         if (seen.isEmpty()) {
-            EXPECT_EQ(box->windowHandle()->transientParent(), form.windowHandle());
+            EXPECT_EQ(box->windowHandle()->transientParent(), window.windowHandle());
         }
         if (QApplication::activeWindow() != box)
             return;
@@ -295,10 +292,9 @@ TEST(MessageBoxAlert, AlertsAskedWhileOneIsOpenFollowOneAnotherAboveTheActiveFor
     });
     clicker.start(5);
 
-    alert.show("Kintone設定が未登録です");
+    alerts.show("Kintone設定が未登録です");
     EXPECT_EQ(seen, QStringList({"Kintone設定が未登録です", "送信完了", "<b>勤務終了</b> & 送信"}));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    form.close();
 }
 
 } // namespace
