@@ -70,32 +70,6 @@ protected:
     int posts = 0;
 };
 
-TEST_F(SettingViewTest, RowsHoldTheirCaptionsAndControlsSideBySideWithinTheForm) {
-    // Each row's controls from the left: a caption or button by its text, any other control by its name.
-    const QStringList expected = {"サブドメイン https:// subDomain .cybozu topLevelDomain",
-                                  "認証コード authCode 認証コード生成",
-                                  "アプリID appID フィールド取得 プロキシサーバー",
-                                  "出勤日時フィールド fieldIn",
-                                  "退勤日時フィールド fieldOut",
-                                  "従業員フィールド fieldUser 従業員名フィールド fieldUserDisplay",
-                                  "OK Cancel"};
-    QStringList rows;
-    for (const QWidget* row : form().findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        QStringList controls;
-        int rightEdge = 0;
-        for (const QWidget* control : row->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            const QString text = control->property("text").toString(); // empty in the inputs, none in the boxes
-            controls << (text.isEmpty() ? control->objectName() : text) + (control->x() < rightEdge ? " OVERLAPS" : "");
-            rightEdge = control->x() + control->width();
-        }
-        rows << controls.join(' ');
-    }
-    EXPECT_EQ(rows, expected);
-    expectControlsInside(form());
-    EXPECT_EQ(box("topLevelDomain").currentText() + box("topLevelDomain").itemText(1), ".com/.cn/");
-    EXPECT_EQ(input("authCode").echoMode(), QLineEdit::Password) << "it holds the password";
-}
-
 TEST_F(SettingViewTest, OkChecksInOrderThenSavesEachKindOfEmployeeAndPostsOncePerSave) {
     for (const char* key : {"subDomain", "authCode", "appID"})
         store->setObjectForKey("", key);
@@ -208,7 +182,32 @@ TEST_F(SettingViewTest, ShowingFetchesFromTheStoredRegionAndSelectsTheLastEntryW
     EXPECT_EQ(alert->messages(), (std::vector<std::string>{"障害", "退勤日時フィールドを選択して下さい"}));
 }
 
-TEST_F(SettingViewTest, EachPressOpensAnAuthWindowWhoseCodeFillsTheFormCancelStoresNothingAndShowingReloadsIt) {
+TEST_F(SettingViewTest, RowsSitSideBySideAndTheAuthAndProxyWindowsFillTheFormOrStoreOnlyWhatPassesTheirChecks) {
+    // Each row's controls from the left: a caption or button by its text, any other control by its name.
+    const QStringList expected = {"サブドメイン https:// subDomain .cybozu topLevelDomain",
+                                  "認証コード authCode 認証コード生成",
+                                  "アプリID appID フィールド取得 プロキシサーバー",
+                                  "出勤日時フィールド fieldIn",
+                                  "退勤日時フィールド fieldOut",
+                                  "従業員フィールド fieldUser 従業員名フィールド fieldUserDisplay",
+                                  "OK Cancel"};
+    QStringList rows;
+    for (const QWidget* row : form().findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        QStringList controls;
+        int rightEdge = 0;
+        for (const QWidget* control : row->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            const QString text = control->property("text").toString(); // empty in the inputs, none in the boxes
+            controls << (text.isEmpty() ? control->objectName() : text) + (control->x() < rightEdge ? " OVERLAPS" : "");
+            rightEdge = control->x() + control->width();
+        }
+        rows << controls.join(' ');
+    }
+    EXPECT_EQ(rows, expected);
+    expectControlsInside(form());
+    EXPECT_EQ(box("topLevelDomain").currentText() + box("topLevelDomain").itemText(1), ".com/.cn/");
+    EXPECT_EQ(input("authCode").echoMode(), QLineEdit::Password) << "it holds the password";
+
+    // Each press opens an auth window whose code fills the form; "Cancel" stores nothing, and showing reloads it.
     showAndLoad();
     const std::string before = stored();
     press("authorization");
@@ -239,10 +238,8 @@ TEST_F(SettingViewTest, EachPressOpensAnAuthWindowWhoseCodeFillsTheFormCancelSto
     EXPECT_EQ(input("subDomain").text(), "example");
     EXPECT_EQ(input("authCode").text(), authCode);
     EXPECT_EQ(box("topLevelDomain").currentText(), ".com/");
-}
 
-TEST_F(SettingViewTest, ProxyWindowSavesAllFourAsTypedOnlyAfterAPassingCheck) {
-    showAndLoad();
+    // The proxy window saves all four as typed, only after a passing check.
     const char* const keys[] = {"proxyHost", "proxyPort", "proxyUser", "proxyPassword"};
     QStringList saved(4); // as configure() stores them
     // Each pair half filled the other way round, so that fields passed to the check in the wrong place show.

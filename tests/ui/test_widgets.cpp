@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ranges>
 #include <string>
 #include <utility>
 
@@ -63,7 +64,8 @@ double contrast(const QColor& a, const QColor& b) {
     return (lighter + 0.05) / (darker + 0.05);
 }
 
-// How `area` of `widget` is drawn: its commonest colour is the background, the colour farthest from that the text.
+// How `area` of `widget` is drawn: its commonest colour is the background, and the text's contrast is that of the
+// pixel standing out most from it.
 struct Look {
     QColor background;
     double contrast;
@@ -74,17 +76,11 @@ Look lookOf(QWidget& widget, const QRect& area) {
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             ++counts[image.pixel(x, y)];
-    const QRgb background = std::max_element(counts.keyValueBegin(), counts.keyValueEnd(), [](auto a, auto b) {
-                                return a.second < b.second;
-                            })->first;
-    const auto distance = [background](QRgb pixel) {
-        return std::hypot(qRed(pixel) - qRed(background), qGreen(pixel) - qGreen(background),
-                          qBlue(pixel) - qBlue(background));
-    };
-    QRgb text = background;
-    for (const QRgb pixel : counts.keys())
-        text = distance(pixel) > distance(text) ? pixel : text;
-    return {QColor(background), contrast(QColor(background), QColor(text))};
+    const QList<QRgb> colours = counts.keys();
+    const QColor background(*std::ranges::max_element(colours, {}, [&](QRgb colour) { return counts[colour]; }));
+    const auto against = [&](QRgb colour) { return contrast(background, QColor(colour)); };
+    const double most = std::ranges::max(colours | std::views::transform(against));
+    return {background, most};
 }
 
 // The highlight of `palette`, darkened or lightened: the same hue, and readable text on it.
@@ -210,17 +206,15 @@ TEST(Form, ComboboxListsAndTheFocusedBoxAreDrawnOnAReadableHighlightAndTheBoxIsO
 }
 
 // Over the auth-code form: two inputs, then the buttons "ok" (which alerts while the login name is empty) and "cancel".
-TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingAndTakesEnterAndEscape) {
+TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingTakesEnterAndEscapeAndQueuesItsAlertsOneByOne) {
     const auto alert = std::make_shared<RecordingAlert>();
     Notifications notifications;
     FormWindow window(new AuthView(alert, &notifications), "認証コード生成", false);
     const ZUMContainerView& form = *window.controller()->container();
     QLineEdit* const name = form.input().value("loginName");
-    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    EXPECT_EQ(window.minimumSize(), QSize(295, 108));
-    EXPECT_EQ(window.maximumSize(), QSize(295, 108));
+    const Qt::WindowFlags top = Qt::WindowStaysOnTopHint, close = Qt::WindowCloseButtonHint;
+    EXPECT_EQ(window.windowFlags() & (top | close | Qt::WindowMaximizeButtonHint), top | close);
+    EXPECT_EQ(std::pair(window.minimumSize(), window.maximumSize()), std::pair(QSize(295, 108), QSize(295, 108)));
     const auto expectPresented = [&] {
         window.move(0, 0);
         window.showMinimized();
@@ -251,17 +245,15 @@ TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingAndTakesEnterAndEsc
     sendKey(*name, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(alert->messages().size(), 1u);
-}
 
-TEST(MessageBoxAlert, AlertsAskedWhileOneIsOpenFollowOneAnotherAboveTheActiveFormWithTheKeyboard) {
-    FormWindow form(new AuthView(nullptr, nullptr), "Kintone設定", false);
-    form.present();
-    ASSERT_TRUE(processEventsUntil([&] { return QApplication::activeWindow() == &form; }));
-    MessageBoxAlert alert;
+    // Alerts asked while one is open follow one another above the active form, with the keyboard.
+    window.present();
+    ASSERT_TRUE(processEventsUntil([&] { return QApplication::activeWindow() == &window; }));
+    MessageBoxAlert alerts;
     int asked = 1;
     const auto ask = [&](const char* message) {
         ++asked;
-        alert.show(message);
+        alerts.show(message);
     };
     // Queued onto the main thread while the first alert's modal loop runs, as alerts from worker threads are;
     // the third is queued while the second waits.
@@ -291,7 +283,7 @@ TEST(MessageBoxAlert, AlertsAskedWhileOneIsOpenFollowOneAnotherAboveTheActiveFor
         // first belongs to the active form; the later ones open when no window is active yet.
         EXPECT_TRUE(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         if (seen.isEmpty()) {
-            EXPECT_EQ(box->windowHandle()->transientParent(), form.windowHandle());
+            EXPECT_EQ(box->windowHandle()->transientParent(), window.windowHandle());
         }
         if (QApplication::activeWindow() != box)
             return;
@@ -300,10 +292,9 @@ TEST(MessageBoxAlert, AlertsAskedWhileOneIsOpenFollowOneAnotherAboveTheActiveFor
     });
     clicker.start(5);
 
-    alert.show("Kintone設定が未登録です");
+    alerts.show("Kintone設定が未登録です");
     EXPECT_EQ(seen, QStringList({"Kintone設定が未登録です", "送信完了", "<b>勤務終了</b> & 送信"}));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    form.close();
 }
 
 } // namespace
