@@ -53,18 +53,11 @@ protected:
     }
 
     // The operations with the simulator's sample apps (attendance app 1, employee app 2), through `proxy`.
-    Connection connection(const std::string& app = "1", const std::string& region = "com",
-                          const std::string& auth = authCode) const {
-        return {subDomain, region, app, auth, proxy};
+    Connection connection(const std::string& app = "1", const std::string& region = "com") const {
+        return {subDomain, region, app, authCode, proxy};
     }
-    void add(const Kintone& k, Outcome& o, const Json& record = Json::object(), const std::string& auth = authCode) {
-        k.addRecord(connection("1", "com", auth), record, o.success(), o.failure());
-    }
-    void update(const Kintone& k, Outcome& o, const std::string& id = "1", const Json& record = Json::object()) {
-        k.updateRecord(connection(), id, record, o.success(), o.failureWithCause());
-    }
-    void fields(const Kintone& k, Outcome& o, const std::string& region = "com") {
-        k.getFormFields(connection("1", region), o.success(), o.failure());
+    void add(const Kintone& k, Outcome& o, const Json& record = Json::object()) {
+        k.addRecord(connection(), record, o.success(), o.failure());
     }
     void users(const Kintone& k, Outcome& o, int offset = 0) {
         k.getUsers(offset, Kintone::usersPrefix(connection()), 100, authCode, proxy, o.failure(), nullptr, o.success());
