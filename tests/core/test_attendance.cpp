@@ -280,16 +280,31 @@ TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
     }
 
     // The user's own work end, cut off while the session ends, is kept, from before it is sent: nobody is left to ask
-    // again. A second way of ending the session (the display lost after a signal) sends nothing more.
-    const auto asking = make(client);
+    // again. It is on its way from its first step: the session's end while it still asks whether the network is there
+    // does not send it a second time, nor does a second way of ending the session (the display lost after a signal).
+    struct Asking final : Reachability {
+        bool isReachable(const std::string&) const override {
+            if (const auto ask = std::exchange(meanwhile, nullptr))
+                ask();
+            return true;
+        }
+        mutable std::function<void()> meanwhile; // run once, while the work end asks
+    };
+    const auto network = std::make_shared<Asking>();
+    const auto asking = make(client, network);
     start(asking);
     sim.clearRequests();
     sim.addFault({"PUT", recordPath, "", 0, 1, fault(Fault::Kind::Hang)});
-    asking->endWorkInBackground(true);
+    network->meanwhile = [&] {
+        EXPECT_TRUE(asking->isSending());
+        EXPECT_FALSE(asking->endBySelf(Ending::Session, std::chrono::steady_clock::now() + 50ms));
+    };
+    std::thread user([&] { asking->endWork(true); });
     ASSERT_TRUE(sim.waitForRequests(1, deadline));
     EXPECT_EQ(pending(), asking->recordno()) << "not kept while on its way";
     EXPECT_FALSE(asking->endBySelf(Ending::Session, std::chrono::steady_clock::now() + 50ms));
     sim.releaseHangs();
+    user.join();
     ASSERT_TRUE(workers.waitIdle(deadline));
     EXPECT_TRUE(asking->endBySelf(Ending::Session, soon()));
     EXPECT_EQ(pending(), asking->recordno());
@@ -306,31 +321,6 @@ TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
     users(client, woken);
     ASSERT_TRUE(woken.wait() && workers.waitIdle(deadline));
     EXPECT_FALSE(sleeping->recordno().empty());
-}
-
-// A work end is on its way from its first step: a sleep's end still asking whether the network is there is not sent a
-// second time by the session's end.
-TEST_F(AttendanceTest, AWorkEndIsOnItsWayFromItsFirstStep) {
-    // Runs `meanwhile` once, while the work end asks.
-    struct Asking final : Reachability {
-        bool isReachable(const std::string&) const override {
-            if (const auto ask = std::exchange(meanwhile, nullptr))
-                ask();
-            return true;
-        }
-        mutable std::function<void()> meanwhile;
-    };
-    const auto asking = std::make_shared<Asking>();
-    const auto day = make(client, asking);
-    start(day);
-    asking->meanwhile = [&] {
-        EXPECT_TRUE(day->isSending());
-        EXPECT_FALSE(day->endBySelf(Attendance::Ending::Session, std::chrono::steady_clock::now() + 50ms));
-    };
-    day->endWork(false);
-    ASSERT_TRUE(workers.waitIdle(deadline));
-    EXPECT_EQ(sim.requests("PUT", recordPath).size(), 1u);
-    EXPECT_EQ(day->recordno(), "");
 }
 
 TEST_F(AttendanceTest, IncompleteSettingsSendNothing) {
