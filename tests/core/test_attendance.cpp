@@ -121,7 +121,7 @@ TEST_F(AttendanceTest, AFailedAutomaticWorkEndIsDroppedOnlyWhenKintoneRefusedIt)
     std::atomic<bool> threads = true;
     auto options = transportOptions();
     options.startThread = [&threads, start = options.startThread](auto work) { return threads && start(work); };
-    const auto day = make(makeClient(options));
+    const auto day = make(Kintone(mainQueue, alert, options));
     const std::string kintoneError = R"({"code":"GAIA_RE01","id":"x","message":"レコードが見つかりません。"})";
     const struct {
         const char* name;

@@ -152,7 +152,7 @@ TEST_F(PagingTest, RecordsAreReadThroughOneCursorEachPageTakenAsItsParsedFormSay
             work();
         });
     };
-    const Kintone client = makeClient(options);
+    const Kintone client(mainQueue, alert, options);
     const auto readAll = [&](std::size_t alerts) {
         sim.clearRequests();
         Outcome outcome;

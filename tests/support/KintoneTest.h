@@ -45,7 +45,6 @@ protected:
     TransportOptions transportOptions() const {
         return {.caFile = sim.caFile().string(), .connectTo = sim.connectTo(), .startThread = workers.starter()};
     }
-    Kintone makeClient(TransportOptions options) const { return Kintone(mainQueue, alert, std::move(options)); }
 
     // Waits until the request has ended and its alerts (if any) have been shown.
     void settle(const Outcome& outcome, std::size_t alerts) {
@@ -71,7 +70,7 @@ protected:
     WorkerThreads workers;
     std::shared_ptr<ThreadMainQueue> mainQueue = std::make_shared<ThreadMainQueue>();
     std::shared_ptr<RecordingAlert> alert = std::make_shared<RecordingAlert>();
-    Kintone client = makeClient(transportOptions());
+    Kintone client{mainQueue, alert, transportOptions()};
 };
 
 } // namespace stampo::test
