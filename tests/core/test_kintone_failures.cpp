@@ -38,8 +38,12 @@ TEST_F(FailureTest, EveryRequestEndsEveryFaultWithOneAlertAndOneContinuation) {
         std::function<void(const Kintone&, Outcome&)> send;
     } kinds[] = {
         {"add record", "POST", recordPath, "", [&](auto& k, auto& o) { add(k, o); }},
-        {"update record", "PUT", recordPath, "", [&](auto& k, auto& o) { update(k, o); }},
-        {"form fields", "GET", fieldsPath, "", [&](auto& k, auto& o) { fields(k, o); }},
+        {"update record", "PUT", recordPath, "",
+         [&](auto& k, auto& o) {
+             k.updateRecord(connection(), "1", Json::object(), o.success(), o.failureWithCause());
+         }},
+        {"form fields", "GET", fieldsPath, "",
+         [&](auto& k, auto& o) { k.getFormFields(connection(), o.success(), o.failure()); }},
         {"users page", "GET", usersPath, "offset=100", [&](auto& k, auto& o) { users(k, o); }},
         {"cursor create", "POST", cursorPath, "", [&](auto& k, auto& o) { records(k, o); }},
         {"cursor read", "GET", cursorPath, "", [&](auto& k, auto& o) { records(k, o); }},

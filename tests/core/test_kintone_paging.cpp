@@ -2,6 +2,7 @@
 #include "support/KintoneTest.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 
@@ -31,8 +32,7 @@ protected:
     std::vector<int> userOffsets() const {
         std::vector<int> offsets;
         for (const auto& r : sim.requests()) {
-            const std::string query = r.query.substr(0, r.query.find('&'));
-            offsets.push_back(query.starts_with("offset=") ? std::stoi(query.substr(7)) : -1);
+            std::sscanf(r.query.c_str(), "offset=%d", &offsets.emplace_back(-1));
             EXPECT_EQ(r.method + " " + r.path + "?" + r.query,
                       "GET /v1/users.json?offset=" + std::to_string(offsets.back()) + "&size=100");
         }
@@ -143,16 +143,16 @@ TEST_F(PagingTest, RecordsAreReadThroughOneCursorEachPageTakenAsItsParsedFormSay
         numbers.push_back(std::to_string(numbers.size() + 1));
         sim.addRecord(employees, Json{{"社員番号", {{"value", numbers.back()}}}});
     }
-    Monitor threads;
-    std::vector<std::thread::id> started;
+    std::atomic<std::thread::id> first; // of the threads started since the last read
     TransportOptions options = transportOptions();
     options.startThread = [&, start = workers.starter()](std::function<void()> work) {
         return start([&, work = std::move(work)] {
-            threads.change([&] { started.push_back(std::this_thread::get_id()); });
+            std::thread::id none;
+            first.compare_exchange_strong(none, std::this_thread::get_id());
             work();
         });
     };
-    const Kintone client = makeClient(options);
+    const Kintone client(mainQueue, alert, options);
     const auto readAll = [&](std::size_t alerts) {
         sim.clearRequests();
         Outcome outcome;
@@ -160,8 +160,7 @@ TEST_F(PagingTest, RecordsAreReadThroughOneCursorEachPageTakenAsItsParsedFormSay
         settle(outcome, alerts);
         EXPECT_TRUE(workers.waitIdle(deadline));
         EXPECT_EQ(outcome.successes() + outcome.failures(), 1);
-        EXPECT_EQ(outcome.thread(), threads.read(started).at(0));
-        threads.change([&] { started.clear(); });
+        EXPECT_EQ(outcome.thread(), first.exchange({}));
         return outcome.result();
     };
 

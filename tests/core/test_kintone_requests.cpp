@@ -33,12 +33,12 @@ TEST_F(RequestTest, RequestsCarryExactlyTheirMethodAddressHeadersAndBody) {
     add(client, added, record);
     settle(added, 0);
     const std::string id = added.result()["id"].get<std::string>();
-    update(client, updated, id, change);
+    client.updateRecord(connection(), id, change, updated.success(), updated.failureWithCause());
     settle(updated, 0);
-    fields(client, read, "cn");
+    client.getFormFields(connection("1", "cn"), read.success(), read.failure());
     settle(read, 0);
     std::optional<std::size_t> alertsBeforeOurs;
-    client.addRecord(connection("1", "com", ""), Json::object(), unauthorised.success(),
+    client.addRecord({subDomain, "com", "1", "", proxy}, Json::object(), unauthorised.success(),
                      [&, failed = unauthorised.failure()] {
                          mainQueue->async([&] { alertsBeforeOurs = alert->messages().size(); });
                          failed();

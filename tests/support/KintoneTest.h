@@ -45,7 +45,6 @@ protected:
     TransportOptions transportOptions() const {
         return {.caFile = sim.caFile().string(), .connectTo = sim.connectTo(), .startThread = workers.starter()};
     }
-    Kintone makeClient(TransportOptions options) const { return Kintone(mainQueue, alert, std::move(options)); }
 
     // Waits until the request has ended and its alerts (if any) have been shown.
     void settle(const Outcome& outcome, std::size_t alerts) {
@@ -53,18 +52,11 @@ protected:
     }
 
     // The operations with the simulator's sample apps (attendance app 1, employee app 2), through `proxy`.
-    Connection connection(const std::string& app = "1", const std::string& region = "com",
-                          const std::string& auth = authCode) const {
-        return {subDomain, region, app, auth, proxy};
+    Connection connection(const std::string& app = "1", const std::string& region = "com") const {
+        return {subDomain, region, app, authCode, proxy};
     }
-    void add(const Kintone& k, Outcome& o, const Json& record = Json::object(), const std::string& auth = authCode) {
-        k.addRecord(connection("1", "com", auth), record, o.success(), o.failure());
-    }
-    void update(const Kintone& k, Outcome& o, const std::string& id = "1", const Json& record = Json::object()) {
-        k.updateRecord(connection(), id, record, o.success(), o.failureWithCause());
-    }
-    void fields(const Kintone& k, Outcome& o, const std::string& region = "com") {
-        k.getFormFields(connection("1", region), o.success(), o.failure());
+    void add(const Kintone& k, Outcome& o, const Json& record = Json::object()) {
+        k.addRecord(connection(), record, o.success(), o.failure());
     }
     void users(const Kintone& k, Outcome& o, int offset = 0) {
         k.getUsers(offset, Kintone::usersPrefix(connection()), 100, authCode, proxy, o.failure(), nullptr, o.success());
@@ -78,7 +70,7 @@ protected:
     WorkerThreads workers;
     std::shared_ptr<ThreadMainQueue> mainQueue = std::make_shared<ThreadMainQueue>();
     std::shared_ptr<RecordingAlert> alert = std::make_shared<RecordingAlert>();
-    Kintone client = makeClient(transportOptions());
+    Kintone client{mainQueue, alert, transportOptions()};
 };
 
 } // namespace stampo::test

@@ -28,7 +28,7 @@ public:
         if (!mkdtemp(pattern))
             return;
         m_directory = pattern;
-        m_port = freePort();
+        m_port = loopback(0);
         const std::string config = (m_directory / "proxy.conf").string();
         const std::string command = kind == Kind::Tinyproxy ? "exec tinyproxy -d -c \"$0\" >/dev/null 2>&1"
                                                             : "exec squid -N -f \"$0\" >/dev/null 2>&1";
@@ -54,7 +54,7 @@ public:
             m_pid = -1;
         // Ready once it accepts connections; given up when it exits or the deadline passes.
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        for (; running() && !accepts(); std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+        for (; running() && !loopback(m_port); std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
             if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
                 m_pid = -1;
             else if (std::chrono::steady_clock::now() > until)
@@ -74,22 +74,16 @@ public:
     std::string port() const { return std::to_string(m_port); }
 
 private:
-    static sockaddr_in loopback(int port) {
-        return {AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-    }
-    // A port the kernel finds free; the proxy takes it once this socket is closed.
-    static int freePort() {
-        sockaddr_in address = loopback(0);
+    // A loopback TCP socket connected to `port`, or with `port` 0 bound to one the kernel finds free (the proxy takes
+    // it once this socket is closed); its port, or 0 when that failed.
+    static int loopback(int port) {
+        sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+        auto* const name = reinterpret_cast<sockaddr*>(&address);
         socklen_t length = sizeof address;
         const FileDescriptor fd{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
-        if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) == 0)
-            getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        return ntohs(address.sin_port);
-    }
-    bool accepts() const {
-        const FileDescriptor fd{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
-        const sockaddr_in address = loopback(m_port);
-        return connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        const bool done = port ? connect(fd.get(), name, length) == 0
+                               : bind(fd.get(), name, length) == 0 && getsockname(fd.get(), name, &length) == 0;
+        return done ? ntohs(address.sin_port) : 0;
     }
     void stop() {
         if (m_pid > 0) {
