@@ -96,8 +96,7 @@ class Run:
         settings = dict(subDomain="demo", topLevelDomain="com", authCode=AUTH_CODE, appID="1", fieldIn="start",
                         fieldInType="DATETIME", fieldOut="end", fieldOutType="DATETIME", fieldUser="employee",
                         fieldUserType="USER_SELECT", fieldUserDisplay="", keepUser="suzuki")
-        write(os.path.join(self.env["XDG_CONFIG_HOME"], "Stampo", "Stampo.conf"),
-              "[General]\n" + "".join(f"{key}={value}\n" for key, value in settings.items()))
+        write(f"{work}/config/Stampo/Stampo.conf", "[General]\n" + "".join(f"{k}={v}\n" for k, v in settings.items()))
 
     def start(self, argv, log, **kwargs):
         # Each leads its own process group, so that its helpers end with it.
@@ -111,12 +110,11 @@ class Run:
             with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
         for process in reversed(self.processes):
-            for sig in (signal.SIGTERM, signal.SIGKILL):
-                with contextlib.suppress(ProcessLookupError):
-                    os.killpg(process.pid, sig)
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(process.pid, signal.SIGTERM)
                 with contextlib.suppress(subprocess.TimeoutExpired):
                     process.wait(5)
-                    break
+                os.killpg(process.pid, signal.SIGKILL)  # what is left of its group
 
     def bus(self, work, log, *services):
         bus = self.start(keyring_session.bus_command(work, services), log, stdout=subprocess.PIPE)
@@ -129,9 +127,8 @@ class Run:
                                               "--idle-time=0", f"--socket={self.env['WAYLAND_DISPLAY']}",
                                               "--width=1280", "--height=800", "--xwayland"], "weston.log")
             socket = os.path.join(self.env["XDG_RUNTIME_DIR"], self.env["WAYLAND_DISPLAY"])
-            self.until("weston's socket", lambda: os.path.exists(socket))
-            self.env["DISPLAY"] = self.until("Xwayland's display", lambda: next(
-                (m[1] for m in re.finditer(r"xserver listening on display (:\d+)", self.log("weston.log"))), None))
+            self.env["DISPLAY"] = self.until("weston and Xwayland", lambda: os.path.exists(socket) and (
+                m := re.search(r"xserver listening on display (:\d+)", self.log("weston.log"))) and m[1])
         else:
             # Without -noreset the server resets whenever its last client leaves, refusing connections meanwhile.
             self.display_server = self.start(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten",
@@ -139,17 +136,14 @@ class Run:
             self.env["DISPLAY"] = ":" + read_line(self.display_server.stdout, "the X server's display number")
         if self.display == "openbox":
             self.start(["openbox", "--sm-disable"], "openbox.log")
-            self.until("openbox to manage the screen", lambda: "window id" in self.x(
-                "xprop", "-root", "_NET_SUPPORTING_WM_CHECK"))
-        # Only what the run starts itself serves the bus, the accessibility bus aside: no keyring or password prompt
-        # of the machine's comes along.
+            self.until("openbox to manage", lambda: "window id" in self.x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"))
+        # A bus of the run's own: no keyring or password prompt of the machine's comes along.
         self.env["DBUS_SESSION_BUS_ADDRESS"] = self.bus(self.work, "dbus.log", "org.a11y.Bus", "org.xfce.Xfconf")
         # The full desktop has a keyring, unlocked at login; the others have none.
         if self.tray == "gnome-shell":
             self.keyring_daemon = keyring_session.start_keyring(self.env, start_new_session=True)
             self.processes.append(self.keyring_daemon)
-            # GNOME Shell stops at start without a system bus; on one of its own, with no service there (no logind,
-            # polkit or accounts), it runs, warning of each.
+            # GNOME Shell stops without a system bus; on an empty one of its own (no logind, polkit...) it runs.
             self.env.update(DBUS_SYSTEM_BUS_ADDRESS=self.bus(os.path.join(self.work, "system"), "system-bus.log"),
                             GSETTINGS_BACKEND="keyfile", XDG_CURRENT_DESKTOP="GNOME")
             # It tells once that it locks no screen without GDM; this user was told at an earlier login.
@@ -161,9 +155,8 @@ class Run:
             self.watch_panel()
             write(os.path.join(self.env["XDG_CONFIG_HOME"], self.panel_kind.path), self.panel_kind.text)
             self.start_panel()
-        self.simulator = self.start([simulator_path, "--cert-dir", os.path.join(self.work, "certs")],
-                                    "simulator.log", stdout=subprocess.PIPE)
-        line = read_line(self.simulator.stdout, "the simulator's address")
+        line = read_line(self.start([simulator_path, "--cert-dir", f"{self.work}/certs"], "simulator.log",
+                                    stdout=subprocess.PIPE).stdout, "the simulator's address")
         assert (match := re.fullmatch(r"listening (([0-9.]+):([0-9]+)) ca=(.+)", line)), f"the simulator said {line!r}"
         self.address, self.ca_file = (match[2], int(match[3])), match[4]
         self.env.update(STAMPO_CONNECT_TO=match[1], STAMPO_CA_FILE=match[4], STAMPO_PROBE_HOST="localhost")
@@ -276,13 +269,11 @@ class Run:
         return result.stdout.strip() if result.returncode == 0 else ""
 
     def active_window(self):
-        return next((int(w, 16) for w in re.findall(r"0x[0-9a-f]+", self.x("xprop", "-root", "_NET_ACTIVE_WINDOW"))),
-                    None)
+        return next((int(w, 16) for w in re.findall(r"0x\w+", self.x("xprop", "-root", "_NET_ACTIVE_WINDOW"))), None)
 
     def windows_top_down(self):
-        stacking = re.findall(r"0x[0-9a-f]+", self.x("xprop", "-root", "_NET_CLIENT_LIST_STACKING").partition("#")[2])
-        return [w for w in reversed(stacking) if self.x("xprop", "-id", w, "_NET_WM_PID").split()[-1:] == [
-            str(self.stampo.pid)]]
+        stacking = re.findall(r"0x\w+", self.x("xprop", "-root", "_NET_CLIENT_LIST_STACKING").partition("#")[2])
+        return [w for w in stacking[::-1] if self.x("xprop", "-id", w, "_NET_WM_PID").endswith(f" {self.stampo.pid}")]
 
     def visible(self, *search):
         return self.x("xdotool", "search", "--onlyvisible", *search).split()
@@ -335,8 +326,7 @@ class Run:
         """Polls `probe` until true; a vanished object or a bus not up yet is "not yet". Timed out, it tells `seen`."""
         deadline = time.monotonic() + WAIT
         while time.monotonic() < deadline:
-            assert not (self.stampo and self.stampo.poll() is not None), \
-                f"stampo ended with status {self.stampo.returncode} while waiting for {what}"
+            assert (self.stampo and self.stampo.poll()) is None, f"stampo gone ({self.stampo.returncode}) before {what}"
             with contextlib.suppress(dbus.DBusException):
                 if value := probe():
                     return value
@@ -357,16 +347,14 @@ class Run:
         assert self.name(box) == message, f"the message box says {self.name(box)!r}, not {message!r}"
 
         def topmost():
-            if not (top := next(iter(self.windows_top_down()), None)):
-                return False
-            # Where the manager placed it: GNOME Shell centres it on its parent once it is mapped.
-            (wx, wy, ww, wh), (x, y, width, height) = self.geometry(top), self.extents(box)
-            inside = wx <= x + width // 2 < wx + ww and wy <= y + height // 2 < wy + wh
-            modal = "_NET_WM_STATE_MODAL" in self.x("xprop", "-id", top, "_NET_WM_STATE")
-            return inside and modal and int(top, 16) == self.active_window() and int(top, 16)
-        # A window manager stacks and focuses the box a moment after it maps (GNOME Shell later than openbox). Its
-        # frame outlives the box's showing a moment, taking the clicks meant for what lies beneath, and GNOME Shell
-        # drops a click until it has refocused.
+            for top in self.windows_top_down()[:1]:
+                # Where the manager placed it: GNOME Shell centres it on its parent once it is mapped.
+                (wx, wy, ww, wh), (x, y, width, height) = self.geometry(top), self.extents(box)
+                inside = wx <= x + width // 2 < wx + ww and wy <= y + height // 2 < wy + wh
+                modal = "_NET_WM_STATE_MODAL" in self.x("xprop", "-id", top, "_NET_WM_STATE")
+                return inside and modal and int(top, 16) == self.active_window() and int(top, 16)
+        # A window manager stacks and focuses the box a moment after it maps (GNOME Shell later than openbox), and
+        # GNOME Shell drops a click until then. Its frame outlives the box a moment, taking the clicks meant beneath.
         frame = self.until(f"the message box {message!r} as stampo's topmost window, with the keyboard",
                            topmost) if self.window_manager else None
         self.press(self.find(box, "push button", "OK"))
@@ -429,9 +417,8 @@ def tray_scenario(run, stampo):
         run.stampo.send_signal(signal.SIGTERM)
         run.ended()
         os.kill(run.keyring_daemon.pid, signal.SIGCONT)
-    run.step = "work start"
+    run.step = "a working day ended from the tray menu"
     run.start_working(stampo)
-    run.step = "work end from the tray menu"
     if run.tray == "xembed":
         # Only now: the icon must wait for a tray host that comes after it.
         run.start(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request"], "trayer.log")
@@ -458,13 +445,12 @@ def tray_scenario(run, stampo):
         run.ended(1)
         run.check_ended(2)
         return
-    run.step = f"{run.tray} killed and started again"
+    run.step = f"{run.tray} killed and started again, then SIGTERM"
     os.killpg(run.panel.pid, signal.SIGKILL)
     run.panel.wait()
     run.start_panel()
     run.click(*run.open_panel_menu()["勤務開始"])
     run.window("勤務開始")
-    run.step = "quit on SIGTERM"
     run.stampo.send_signal(signal.SIGTERM)
     run.ended()
 
@@ -494,18 +480,16 @@ def session_manager_scenario(run, stampo):
         write(os.path.join(config, "autostart", entry), "[Desktop Entry]\nHidden=true\n")
     status, command = os.path.join(run.work, "status"), os.path.join(run.work, "stampo.sh")
     # The manager ends what is left of its clients' processes at the end: the shell that tells stampo's status stays.
-    write(command, f"#!/bin/sh\n'{stampo}' &\ntrap '' HUP INT TERM\nwait $!\necho $? > '{status}'\n", 0o755)
+    write(command, f"#!/bin/sh\nrm -f '{status}'\n'{stampo}' &\ntrap '' HUP INT TERM\nwait $!\n"
+                   f"echo $? > '{status}'\n", 0o755)
     # xfconfd, activated by the first session, keeps this for the second.
-    write(os.path.join(config, "xfce4", "xfconf", "xfce-perchannel-xml", "xfce4-session.xml"),
-          SESSION.format(command=command))
+    write(os.path.join(config, "xfce4/xfconf/xfce-perchannel-xml/xfce4-session.xml"), SESSION.format(command=command))
 
     def written_status():
         with contextlib.suppress(FileNotFoundError), open(status) as written:
             return written.read().strip()
     for count, (ending, expected) in enumerate((("killed", "1"), ("logging out", "0")), 1):
         run.step = f"a session whose manager ends {ending}"
-        with contextlib.suppress(FileNotFoundError):
-            os.remove(status)
         # A checkpoint saved the session, whose clients the manager would start instead of the failsafe one's.
         shutil.rmtree(os.path.join(run.env["XDG_CACHE_HOME"], "sessions"), ignore_errors=True)
         session = run.start(["xfce4-session"], "xfce4-session.log")
@@ -520,10 +504,8 @@ def session_manager_scenario(run, stampo):
                 f"a session save ended the working day: {run.days()}"
             session.kill()
         else:
-            subprocess.run(["xfce4-session-logout", "--logout", "--fast"], env=run.env, timeout=WAIT,
-                           capture_output=True)
-        assert (written := run.until("stampo to end", written_status)) == expected, \
-            f"stampo ended with status {written}, not {expected}"
+            run.start(["xfce4-session-logout", "--logout", "--fast"], "logout.log").wait(WAIT)
+        assert (written := run.until("stampo to end", written_status)) == expected, f"stampo's status: {written}"
         run.check_ended(count)
         with contextlib.suppress(subprocess.TimeoutExpired):
             session.wait(WAIT)
