@@ -152,7 +152,24 @@ class Run:
         # Asking for the accessibility bus starts it (at-spi-bus-launcher) on this display.
         self.a11y = dbus.bus.BusConnection(self.until("the accessibility bus", self.a11y_address))
         if self.panel_kind:
-            self.watch_panel()
+            # `shown`: each object the toolkits tell a screen reader they show, once one registered for it (Qt and GTK
+            # keep a popup menu out of the application's accessible children); `asked`: each connection that asked
+            # for stampo's menu, as hosts do first.
+            self.a11y.call_blocking("org.a11y.atspi.Registry", "/org/a11y/atspi/registry", "org.a11y.atspi.Registry",
+                                    "RegisterEvent", "s", ("object:state-changed:showing",))
+            node = []
+
+            def shown(line, heard):
+                if header := re.match(r"signal .* sender=(\S+) .* path=([^;]+);", line):
+                    node[:] = [(header[1], header[2])]
+                elif node and line.split()[:1] == ["int32"]:  # the first number: shown (1) or hidden
+                    heard += node if line.split()[1] == "1" else []
+                    node.clear()
+            self.shown = self.listen(self.a11y_address(), "type='signal',interface='org.a11y.atspi.Event.Object',"
+                                     "member='StateChanged',arg0='showing'", "showing.log", shown)
+            self.asked = self.listen(self.env["DBUS_SESSION_BUS_ADDRESS"], "type='method_call',member='GetLayout',"
+                                     "interface='com.canonical.dbusmenu'", "layouts.log",
+                                     lambda line, heard: heard.extend(re.findall(r"^method call.* sender=(\S+)", line)))
             write(os.path.join(self.env["XDG_CONFIG_HOME"], self.panel_kind.path), self.panel_kind.text)
             self.start_panel()
         line = read_line(self.start([simulator_path, "--cert-dir", f"{self.work}/certs"], "simulator.log",
@@ -165,59 +182,36 @@ class Run:
         return str(self.session.call_blocking("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None, ()))
 
     def start_panel(self):
-        log = f"{self.tray}.log"
-        started = self.log(log).count("GNOME Shell started")
+        started = self.log("gnome-shell.log").count("GNOME Shell started")
         if self.tray == "lxqt-panel":
             # Qt 5 joins the accessibility bus only where the root window names it, as at-spi-bus-launcher does when
             # the session starts it; started by D-Bus activation here, it does not.
             self.x("xprop", "-root", "-f", "AT_SPI_BUS", "8s", "-set", "AT_SPI_BUS", self.a11y_address())
-        self.panel = self.start(self.panel_kind.command, log, env=dict(self.env, XDG_SESSION_TYPE="x11",
-                                                                          QT_QPA_PLATFORM="xcb"))
+        self.panel = self.start(self.panel_kind.command, f"{self.tray}.log", env=dict(
+            self.env, XDG_SESSION_TYPE="x11", QT_QPA_PLATFORM="xcb"))
         self.until(f"{self.tray}'s StatusNotifierWatcher", lambda: self.of_panel(
             self.session, self.session.get_name_owner("org.kde.StatusNotifierWatcher")))
         if self.tray == "gnome-shell":
-            self.until("GNOME Shell to start up", lambda: self.log(log).count("GNOME Shell started") > started)
+            self.until("GNOME Shell to start up",
+                       lambda: self.log("gnome-shell.log").count("GNOME Shell started") > started)
             shell = ("org.gnome.Shell", "/org/gnome/Shell")
             self.session.call_blocking(*shell, PROPERTIES, "Set", "ssv", ("org.gnome.Shell", "OverviewActive", False))
             self.until("the overview to close", lambda: not self.session.call_blocking(
                 *shell, PROPERTIES, "Get", "ss", ("org.gnome.Shell", "OverviewActive")))
 
-    def pid_of(self, bus, name):
-        return int(bus.call_blocking(*DBUS, "GetConnectionUnixProcessID", "s", (name,)))
-
     def of_panel(self, bus, name):
         """Whether `name` on `bus` is the panel's or a helper's it started (xfce4-panel's plugins run apart)."""
         with contextlib.suppress(dbus.DBusException):  # gone, with a panel killed
-            return os.getsid(self.pid_of(bus, name)) == self.panel.pid
+            return os.getsid(bus.call_blocking(*DBUS, "GetConnectionUnixProcessID", "s", (name,))) == self.panel.pid
         return False
 
     def listen(self, address, rule, log, parse):
         monitor = self.start(["dbus-monitor", "--address", address, rule], log, stdout=subprocess.PIPE, bufsize=0)
         read_line(monitor.stdout, "dbus-monitor listening")
         heard = []
-        threading.Thread(target=lambda: [parse(line, heard) for line in iter(monitor.stdout.readline, b"")],
-                         daemon=True).start()
+        threading.Thread(target=lambda: [parse(line.decode(errors="replace"), heard)
+                                         for line in iter(monitor.stdout.readline, b"")], daemon=True).start()
         return heard
-
-    def watch_panel(self):
-        """`shown`: each object the toolkits tell a screen reader they show (Qt and GTK keep a popup menu out of the
-        application's accessible children); `asked`: each connection that asked for stampo's menu, as hosts do first."""
-        # Toolkits send only the events that some listener registered for with the registry.
-        self.a11y.call_blocking("org.a11y.atspi.Registry", "/org/a11y/atspi/registry", "org.a11y.atspi.Registry",
-                                "RegisterEvent", "s", ("object:state-changed:showing",))
-        node = []
-
-        def shown(line, heard):
-            if header := re.match(rb"signal .* sender=(\S+) .* path=([^;]+);", line):
-                node[:] = [(header[1].decode(), header[2].decode())]
-            elif node and line.split()[:1] == [b"int32"]:  # the first number: shown (1) or hidden
-                heard += node if line.split()[1] == b"1" else []
-                node.clear()
-        self.shown = self.listen(self.a11y_address(), "type='signal',interface='org.a11y.atspi.Event.Object',"
-                                 "member='StateChanged',arg0='showing'", "showing.log", shown)
-        self.asked = self.listen(self.env["DBUS_SESSION_BUS_ADDRESS"], "type='method_call',member='GetLayout',"
-                                 "interface='com.canonical.dbusmenu'", "layouts.log", lambda line, heard: heard.extend(
-                                     m[1].decode() for m in [re.match(rb"method call .* sender=(\S+) ", line)] if m))
 
     def open_panel_menu(self):
         """Clicks stampo's icon on the panel, once the panel has asked for stampo's menu and laid the icon out (the
@@ -242,8 +236,7 @@ class Run:
 
         def label(item):
             # GNOME Shell names an entry by the label that the relation "labelled by" (2) points to.
-            relations = self.call(item, ACCESSIBLE, "GetRelationSet")
-            by = [tuple(map(str, target)) for kind, targets in relations if kind == 2 for target in targets]
+            by = [t for kind, targets in self.call(item, ACCESSIBLE, "GetRelationSet") if kind == 2 for t in targets]
             return self.name(item) or " ".join(self.name(target) for target in by)
 
         def menu():
@@ -410,7 +403,7 @@ def tray_scenario(run, stampo):
         # process: a signal still ends it.
         run.step = "a keyring that does not answer"
         calls = run.listen(run.env["DBUS_SESSION_BUS_ADDRESS"], "destination='org.freedesktop.secrets'", "monitor.log",
-                           lambda line, heard: heard.extend([line] if line.startswith(b"method call") else []))
+                           lambda line, heard: heard.extend([line] if line.startswith("method call") else []))
         os.kill(run.keyring_daemon.pid, signal.SIGSTOP)
         run.stampo = run.start([stampo], "stampo.log")
         run.until("stampo's call to the keyring", lambda: calls)
@@ -435,10 +428,9 @@ def tray_scenario(run, stampo):
     run.check_ended(1)
 
     if run.tray == "xembed":
-        run.step = "a later launch"
+        run.step = "a later launch, then the display going away with a working day open"
         assert all(run.name(window) != "勤務開始" for window in run.windows()), "the employee window shows already"
         assert run.start([stampo], "later.log").wait(WAIT) == 0, "the later launch did not reach the running stampo"
-        run.step = "the display going away with a working day open"
         run.start_working()
         # Closes stampo's connection to the X server (XKillClient on its icon's window), as the server's end does.
         run.x("xdotool", "windowkill", icon)
@@ -485,16 +477,14 @@ def session_manager_scenario(run, stampo):
     # xfconfd, activated by the first session, keeps this for the second.
     write(os.path.join(config, "xfce4/xfconf/xfce-perchannel-xml/xfce4-session.xml"), SESSION.format(command=command))
 
-    def written_status():
-        with contextlib.suppress(FileNotFoundError), open(status) as written:
-            return written.read().strip()
+    written_status = lambda: run.log("status").strip()
     for count, (ending, expected) in enumerate((("killed", "1"), ("logging out", "0")), 1):
         run.step = f"a session whose manager ends {ending}"
         # A checkpoint saved the session, whose clients the manager would start instead of the failsafe one's.
         shutil.rmtree(os.path.join(run.env["XDG_CACHE_HOME"], "sessions"), ignore_errors=True)
         session = run.start(["xfce4-session"], "xfce4-session.log")
         run.start_stampo()
-        run.adopted.append(run.pid_of(run.a11y, run.app[0]))
+        run.adopted.append(run.a11y.call_blocking(*DBUS, "GetConnectionUnixProcessID", "s", (run.app[0],)))
         run.start_working()
         if ending == "killed":
             manager = ("org.xfce.SessionManager", "/org/xfce/SessionManager", "org.xfce.Session.Manager")
@@ -557,9 +547,7 @@ def main(argv):
         return 77
     for stop in (signal.SIGTERM, signal.SIGINT):  # as an exception, so that the clean-up below runs
         signal.signal(stop, lambda signum, frame: sys.exit(f"stampo_e2e: interrupted by signal {signum}"))
-    for desktop, display, tray, scenario in DESKTOPS:
-        if os.environ.get("STAMPO_E2E_ONLY", "") not in desktop:
-            continue
+    for desktop, display, tray, scenario in (d for d in DESKTOPS if os.environ.get("STAMPO_E2E_ONLY", "") in d[0]):
         with tempfile.TemporaryDirectory(prefix="stampo-e2e-") as work:
             run = Run(work, display, tray)
             try:
