@@ -77,7 +77,7 @@ def write(path, text, mode=0o644):
 
 class Run:
     def __init__(self, work, display, tray):
-        self.work, self.processes, self.stampo, self.app, self.step, self.adopted = work, [], None, None, "setup", []
+        self.work, self.processes, self.stampo, self.app, self.step = work, [], None, None, "setup"
         self.display, self.tray, self.panel_kind = display, tray, PANELS.get(tray)
         self.window_manager, self.wayland = display in ("openbox", "gnome-shell"), display == "weston"
         # Without a proxy of its own stampo follows the environment's, which would not reach the simulator.
@@ -106,15 +106,12 @@ class Run:
         return self.processes[-1]
 
     def stop_all(self):
-        for pid in self.adopted:
-            with contextlib.suppress(ProcessLookupError):
-                os.kill(pid, signal.SIGKILL)
         for process in reversed(self.processes):
             with contextlib.suppress(ProcessLookupError):
                 os.killpg(process.pid, signal.SIGTERM)
                 with contextlib.suppress(subprocess.TimeoutExpired):
                     process.wait(5)
-                os.killpg(process.pid, signal.SIGKILL)  # what is left of its group
+                os.killpg(process.pid, signal.SIGKILL)  # what is left of its group (xfce4-session's: its clients)
 
     def bus(self, work, log, *services):
         bus = self.start(keyring_session.bus_command(work, services), log, stdout=subprocess.PIPE)
@@ -484,7 +481,6 @@ def session_manager_scenario(run, stampo):
         shutil.rmtree(os.path.join(run.env["XDG_CACHE_HOME"], "sessions"), ignore_errors=True)
         session = run.start(["xfce4-session"], "xfce4-session.log")
         run.start_stampo()
-        run.adopted.append(run.a11y.call_blocking(*DBUS, "GetConnectionUnixProcessID", "s", (run.app[0],)))
         run.start_working()
         if ending == "killed":
             manager = ("org.xfce.SessionManager", "/org/xfce/SessionManager", "org.xfce.Session.Manager")
