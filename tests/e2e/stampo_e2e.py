@@ -20,47 +20,23 @@ HOST = "demo.cybozu.com"
 ACCESSIBLE, PROPERTIES = "org.a11y.atspi.Accessible", "org.freedesktop.DBus.Properties"
 REGISTRY = ("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
 DBUS = ("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus")
-# GNOME Shell's settings: the extension on; no animations; its widgets on the accessibility bus; no welcome tour or
-# notification banner over the screen.
-GNOME_SETTINGS = """[org/gnome/shell]
-enabled-extensions=['ubuntu-appindicators@ubuntu.com']
-welcome-dialog-last-shown-version='999'
-[org/gnome/desktop/interface]
-enable-animations=false
-toolkit-accessibility=true
-[org/gnome/desktop/notifications]
-show-banners=false
-"""
-XFCE_PANEL = """<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="size" type="uint" value="32"/>
-      <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
-    </property>
-  </property>
-  <property name="plugins" type="empty"><property name="plugin-1" type="string" value="systray"/></property>
-</channel>
-"""
-LXQT_PANEL = """[General]
-__userfile__=true
-panels=panel1
-[panel1]
-plugins=statusnotifier
-position=Bottom
-[statusnotifier]
-type=statusnotifier
-"""
+# The desktops' configuration files (desktops/): GNOME Shell's settings turn the extension on, animations off and its
+# widgets onto the accessibility bus, with no welcome tour or notification banner over the screen.
+DESKTOP_FILES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "desktops")
 # Each panel: stampo's icon is found on the accessibility bus by its role and the beginning of its name; `button` opens
-# its menu; xfconfd and GSettings' keyfile read its configuration (`path` in XDG_CONFIG_HOME) at the first question.
-Panel = collections.namedtuple("Panel", "command role name button path text")
+# its menu; xfconfd and GSettings' keyfile read its configuration (`file`, at `path` in XDG_CONFIG_HOME) at the first
+# question.
+Panel = collections.namedtuple("Panel", "command role name button path file")
 PANELS = {"gnome-shell": Panel(["gnome-shell", "--x11", "--replace"], "menu", "Stampo", "1",
-                               "glib-2.0/settings/keyfile", GNOME_SETTINGS),
+                               "glib-2.0/settings/keyfile", "gnome-shell.keyfile"),
           "xfce4-panel": Panel(["xfce4-panel"], "panel", "", "1", "xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml",
-                               XFCE_PANEL),
-          "lxqt-panel": Panel(["lxqt-panel"], "push button", "", "3", "lxqt/panel.conf", LXQT_PANEL)}
+                               "xfce4-panel.xml"),
+          "lxqt-panel": Panel(["lxqt-panel"], "push button", "", "3", "lxqt/panel.conf", "lxqt-panel.conf")}
+
+
+def desktop_file(name):
+    with open(os.path.join(DESKTOP_FILES, name)) as file:
+        return file.read()
 
 
 def read_line(stream, what):
@@ -167,7 +143,7 @@ class Run:
             self.asked = self.listen(self.env["DBUS_SESSION_BUS_ADDRESS"], "type='method_call',member='GetLayout',"
                                      "interface='com.canonical.dbusmenu'", "layouts.log",
                                      lambda line, heard: heard.extend(re.findall(r"^method call.* sender=(\S+)", line)))
-            write(os.path.join(self.env["XDG_CONFIG_HOME"], self.panel_kind.path), self.panel_kind.text)
+            write(os.path.join(self.env["XDG_CONFIG_HOME"], self.panel_kind.path), desktop_file(self.panel_kind.file))
             self.start_panel()
         line = read_line(self.start([simulator_path, "--cert-dir", f"{self.work}/certs"], "simulator.log",
                                     stdout=subprocess.PIPE).stdout, "the simulator's address")
@@ -441,22 +417,6 @@ def tray_scenario(run, stampo):
     run.ended()
 
 
-SESSION = """<channel name="xfce4-session" version="1.0">
-  <property name="general" type="empty"><property name="SaveOnExit" type="bool" value="false"/></property>
-  <property name="startup" type="empty">
-    <property name="ssh-agent" type="empty"><property name="enabled" type="bool" value="false"/></property>
-    <property name="gpg-agent" type="empty"><property name="enabled" type="bool" value="false"/></property>
-  </property>
-  <property name="sessions" type="empty">
-    <property name="Failsafe" type="empty">
-      <property name="Count" type="int" value="1"/>
-      <property name="Client0_Command" type="array"><value type="string" value="{command}"/></property>
-    </property>
-  </property>
-</channel>
-"""
-
-
 def session_manager_scenario(run, stampo):
     """Started by a real XSMP session manager (xfce4-session's failsafe session, no window manager): a session save
     (a checkpoint) leaves the working day open; the manager's end ends it, killed or logging out (its quit request)."""
@@ -468,7 +428,7 @@ def session_manager_scenario(run, stampo):
     write(command, f"#!/bin/sh\nrm -f '{status}'\n'{stampo}' &\ntrap '' HUP INT TERM\nwait $!\n"
                    f"echo $? > '{status}'\n", 0o755)
     # xfconfd, activated by the first session, keeps this for the second.
-    write(f"{run.work}/config/xfce4/xfconf/xfce-perchannel-xml/xfce4-session.xml", SESSION.format(command=command))
+    write(f"{run.work}/config/xfce4/xfconf/xfce-perchannel-xml/xfce4-session.xml", desktop_file("xfce4-session.xml").format(command=command))
 
     written_status = lambda: run.log("status").strip()
     for count, (ending, expected) in enumerate((("killed", "1"), ("logging out", "0")), 1):
