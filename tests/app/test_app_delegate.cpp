@@ -87,7 +87,10 @@ protected:
 
 // The tray is up while the keyring is still being read, but no command may run: the windows do not exist yet. The
 // first launch then seeds the store and alerts before the settings window; later ones show the employee window.
-TEST_F(AppDelegateTest, TheTrayComesFirstWithItsCommandsWaitingThenTheFirstLaunchAsksForTheSettings) {
+// The session manager's Die, which Qt turns into a quit request, is told to main, which ends the working day first:
+// the quit request itself closes no window and does not end the loop. Settings saved with a lookup employee field: the
+// employee window on screen lists the employee app's records afresh.
+TEST_F(AppDelegateTest, TheFirstLaunchAsksForTheSettingsLaterOnesShowTheEmployeeWindowAndPassOnAQuitRequest) {
     App first(transportOptions(), QDBusConnection("no system bus"));
     first.delegate.showTray();
     const auto enabled = [&] { return std::ranges::count_if(first.delegate.menu()->actions(), &QAction::isEnabled); };
@@ -103,6 +106,21 @@ TEST_F(AppDelegateTest, TheTrayComesFirstWithItsCommandsWaitingThenTheFirstLaunc
     const auto later = launch(true);
     EXPECT_TRUE(later->alert->messages.empty());
     EXPECT_EQ(shown(*later), later->delegate.attendWindow());
+
+    int requested = 0;
+    QObject::connect(&later->delegate, &AppDelegate::quitRequested, [&requested] { ++requested; });
+    QEvent quit(QEvent::Quit);
+    EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &quit));
+    EXPECT_EQ(requested, 1);
+    EXPECT_EQ(shown(*later), later->delegate.attendWindow());
+
+    later->store->setObjectForKey("employeeNo", "fieldUser");
+    later->store->setObjectForKey("氏名", "fieldUserDisplay");
+    later->store->setObjectForKey("NUMBER", "fieldUserType");
+    emit later->notifications.didStampoSetting();
+    const ZUMComboBox& employees =
+        *later->delegate.attendWindow()->controller()->container()->combobox().value("keepUser");
+    EXPECT_TRUE(processEventsUntil([&] { return employees.datasource().value(1).value("code").toString() == "1005"; }));
 }
 
 TEST_F(AppDelegateTest, CommandsBringUpTheirWindowOrRefuseWithTheirAlert) {
@@ -242,30 +260,6 @@ TEST_F(AppDelegateTest, TheSessionsEndEndsTheOpenWorkingDayAndWaitsForKintoneWit
         EXPECT_EQ(app->alert->messages.size(), alerts + (answers ? 0 : 1));
         sim.clearFaults();
     }
-}
-
-// The session manager's Die, which Qt turns into a quit request, is told to main, which ends the working day first:
-// the quit request itself closes no window and does not end the loop.
-TEST_F(AppDelegateTest, AQuitRequestFromOutsideIsPassedOn) {
-    const auto app = launch(true);
-    int requested = 0;
-    QObject::connect(&app->delegate, &AppDelegate::quitRequested, [&requested] { ++requested; });
-    QEvent quit(QEvent::Quit);
-    EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &quit));
-    EXPECT_EQ(requested, 1);
-    EXPECT_TRUE(app->delegate.attendWindow()->isVisible());
-}
-
-// Settings saved with a lookup employee field: the employee window on screen lists the employee app's records afresh.
-TEST_F(AppDelegateTest, TheEmployeeWindowOnScreenLoadsItsListAfreshOnceTheSettingsAreSaved) {
-    const auto app = launch(true);
-    app->store->setObjectForKey("employeeNo", "fieldUser");
-    app->store->setObjectForKey("氏名", "fieldUserDisplay");
-    app->store->setObjectForKey("NUMBER", "fieldUserType");
-    emit app->notifications.didStampoSetting();
-    const ZUMComboBox& employees =
-        *app->delegate.attendWindow()->controller()->container()->combobox().value("keepUser");
-    EXPECT_TRUE(processEventsUntil([&] { return employees.datasource().value(1).value("code").toString() == "1005"; }));
 }
 
 // Against python-dbusmock's logind on a private bus.
