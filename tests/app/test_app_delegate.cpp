@@ -193,9 +193,7 @@ TEST_F(AppDelegateTest, TrayShowsTheWorkingDayAndStaysUsableWhileKintoneIsSlowSe
         EXPECT_TRUE(app->delegate.settingWindow()->isVisible()) << "the settings stay reachable";
         app->delegate.settingWindow()->close();
     };
-    Fault slowAnswer = fault(Fault::Kind::Delay);
-    slowAnswer.delay = 1s;
-    sim.addFault(on("", recordPath, slowAnswer));
+    sim.addFault(on("", recordPath, {.kind = Fault::Kind::Delay, .delay = 1s}));
 
     const auto onDutyTip = [] {
         return QString("Stampo — 勤務中 (%1〜)").arg(QDateTime::currentDateTime().toString("HH:mm"));
@@ -238,9 +236,7 @@ TEST_F(AppDelegateTest, TheSessionsEndEndsTheOpenWorkingDayAndWaitsForKintoneWit
         const std::string record = app->delegate.attendance().recordno();
         const std::size_t alerts = app->alert->messages.size();
         sim.clearRequests();
-        Fault late = fault(answers ? Fault::Kind::Delay : Fault::Kind::Hang);
-        late.delay = 300ms;
-        sim.addFault(on("PUT", recordPath, late));
+        sim.addFault(on("PUT", recordPath, {.kind = answers ? Fault::Kind::Delay : Fault::Kind::Hang, .delay = 300ms}));
 
         bool ended = false;
         app->delegate.sessionEnds([&ended] { ended = true; }, answers ? deadline : 200ms);
@@ -268,15 +264,13 @@ TEST_F(AppDelegateTest, TheWorkingDayEndsBeforeSleepOrPowerOffAndTheEmployeeWind
     const LogindMock logind(bus);
     const auto app = launch(true, bus.connection());
     ASSERT_TRUE(pollUntil([&] { return app->delegate.powerEvents()->holdsLock(); }));
-    Fault slowAnswer = fault(Fault::Kind::Delay);
-    slowAnswer.delay = 500ms;
     const std::pair<const char*, bool> cases[] = {{"PrepareForSleep", true}, {"PrepareForShutdown", false}};
     for (const auto& [signal, showsEmployeeWindow] : cases) {
         SCOPED_TRACE(signal);
         startWork(*app);
         const int id = std::stoi(app->delegate.attendance().recordno());
         sim.clearRequests();
-        sim.addFault(on("PUT", recordPath, slowAnswer));
+        sim.addFault(on("PUT", recordPath, {.kind = Fault::Kind::Delay, .delay = 500ms}));
         ASSERT_TRUE(logind.emitSignal(signal, true));
         // The lock goes once kintone has the day's end.
         ASSERT_TRUE(pollUntil([&] { return logind.inhibitors().isEmpty(); }));
