@@ -51,10 +51,6 @@ std::pair<bool, std::string> shell(const std::string& command) {
     return {::pclose(pipe) == 0, output};
 }
 
-std::string quoted(const QString& text) {
-    return "'" + text.toStdString() + "'";
-}
-
 // The real keyring, whose first store waits until the test lets it go on.
 class HeldKeyring final : public stampo::Keyring {
 public:
@@ -77,7 +73,7 @@ protected:
     // The keyring's items of the settings file by key, as a separate process finds them: each a line "[its path]",
     // then lines "name = value", its attributes last.
     std::map<std::string, Item> items() const {
-        const auto [ok, text] = shell("secret-tool search --all settings-file " + quoted(path()));
+        const auto [ok, text] = shell("secret-tool search --all settings-file '" + path().toStdString() + "'");
         EXPECT_TRUE(ok || text.empty());
         std::map<std::string, Item> found;
         Item item;
