@@ -87,7 +87,10 @@ protected:
 
 // The tray is up while the keyring is still being read, but no command may run: the windows do not exist yet. The
 // first launch then seeds the store and alerts before the settings window; later ones show the employee window.
-TEST_F(AppDelegateTest, TheTrayComesFirstWithItsCommandsWaitingThenTheFirstLaunchAsksForTheSettings) {
+// The session manager's Die, which Qt turns into a quit request, is told to main, which ends the working day first:
+// the quit request itself closes no window and does not end the loop. Settings saved with a lookup employee field: the
+// employee window on screen lists the employee app's records afresh.
+TEST_F(AppDelegateTest, TheFirstLaunchAsksForTheSettingsLaterOnesShowTheEmployeeWindowAndPassOnAQuitRequest) {
     App first(transportOptions(), QDBusConnection("no system bus"));
     first.delegate.showTray();
     const auto enabled = [&] { return std::ranges::count_if(first.delegate.menu()->actions(), &QAction::isEnabled); };
@@ -103,6 +106,21 @@ TEST_F(AppDelegateTest, TheTrayComesFirstWithItsCommandsWaitingThenTheFirstLaunc
     const auto later = launch(true);
     EXPECT_TRUE(later->alert->messages.empty());
     EXPECT_EQ(shown(*later), later->delegate.attendWindow());
+
+    int requested = 0;
+    QObject::connect(&later->delegate, &AppDelegate::quitRequested, [&requested] { ++requested; });
+    QEvent quit(QEvent::Quit);
+    EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &quit));
+    EXPECT_EQ(requested, 1);
+    EXPECT_EQ(shown(*later), later->delegate.attendWindow());
+
+    later->store->setObjectForKey("employeeNo", "fieldUser");
+    later->store->setObjectForKey("氏名", "fieldUserDisplay");
+    later->store->setObjectForKey("NUMBER", "fieldUserType");
+    emit later->notifications.didStampoSetting();
+    const ZUMComboBox& employees =
+        *later->delegate.attendWindow()->controller()->container()->combobox().value("keepUser");
+    EXPECT_TRUE(processEventsUntil([&] { return employees.datasource().value(1).value("code").toString() == "1005"; }));
 }
 
 TEST_F(AppDelegateTest, CommandsBringUpTheirWindowOrRefuseWithTheirAlert) {
@@ -175,9 +193,7 @@ TEST_F(AppDelegateTest, TrayShowsTheWorkingDayAndStaysUsableWhileKintoneIsSlowSe
         EXPECT_TRUE(app->delegate.settingWindow()->isVisible()) << "the settings stay reachable";
         app->delegate.settingWindow()->close();
     };
-    Fault slowAnswer = fault(Fault::Kind::Delay);
-    slowAnswer.delay = 1s;
-    sim.addFault(on("", recordPath, slowAnswer));
+    sim.addFault(on("", recordPath, {.kind = Fault::Kind::Delay, .delay = 1s}));
 
     const auto onDutyTip = [] {
         return QString("Stampo — 勤務中 (%1〜)").arg(QDateTime::currentDateTime().toString("HH:mm"));
@@ -220,9 +236,7 @@ TEST_F(AppDelegateTest, TheSessionsEndEndsTheOpenWorkingDayAndWaitsForKintoneWit
         const std::string record = app->delegate.attendance().recordno();
         const std::size_t alerts = app->alert->messages.size();
         sim.clearRequests();
-        Fault late = fault(answers ? Fault::Kind::Delay : Fault::Kind::Hang);
-        late.delay = 300ms;
-        sim.addFault(on("PUT", recordPath, late));
+        sim.addFault(on("PUT", recordPath, {.kind = answers ? Fault::Kind::Delay : Fault::Kind::Hang, .delay = 300ms}));
 
         bool ended = false;
         app->delegate.sessionEnds([&ended] { ended = true; }, answers ? deadline : 200ms);
@@ -244,45 +258,19 @@ TEST_F(AppDelegateTest, TheSessionsEndEndsTheOpenWorkingDayAndWaitsForKintoneWit
     }
 }
 
-// The session manager's Die, which Qt turns into a quit request, is told to main, which ends the working day first:
-// the quit request itself closes no window and does not end the loop.
-TEST_F(AppDelegateTest, AQuitRequestFromOutsideIsPassedOn) {
-    const auto app = launch(true);
-    int requested = 0;
-    QObject::connect(&app->delegate, &AppDelegate::quitRequested, [&requested] { ++requested; });
-    QEvent quit(QEvent::Quit);
-    EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &quit));
-    EXPECT_EQ(requested, 1);
-    EXPECT_TRUE(app->delegate.attendWindow()->isVisible());
-}
-
-// Settings saved with a lookup employee field: the employee window on screen lists the employee app's records afresh.
-TEST_F(AppDelegateTest, TheEmployeeWindowOnScreenLoadsItsListAfreshOnceTheSettingsAreSaved) {
-    const auto app = launch(true);
-    app->store->setObjectForKey("employeeNo", "fieldUser");
-    app->store->setObjectForKey("氏名", "fieldUserDisplay");
-    app->store->setObjectForKey("NUMBER", "fieldUserType");
-    emit app->notifications.didStampoSetting();
-    const ZUMComboBox& employees =
-        *app->delegate.attendWindow()->controller()->container()->combobox().value("keepUser");
-    EXPECT_TRUE(processEventsUntil([&] { return employees.datasource().value(1).value("code").toString() == "1005"; }));
-}
-
 // Against python-dbusmock's logind on a private bus.
 TEST_F(AppDelegateTest, TheWorkingDayEndsBeforeSleepOrPowerOffAndTheEmployeeWindowComesBackOnWaking) {
     PrivateBus bus;
     const LogindMock logind(bus);
     const auto app = launch(true, bus.connection());
     ASSERT_TRUE(pollUntil([&] { return app->delegate.powerEvents()->holdsLock(); }));
-    Fault slowAnswer = fault(Fault::Kind::Delay);
-    slowAnswer.delay = 500ms;
     const std::pair<const char*, bool> cases[] = {{"PrepareForSleep", true}, {"PrepareForShutdown", false}};
     for (const auto& [signal, showsEmployeeWindow] : cases) {
         SCOPED_TRACE(signal);
         startWork(*app);
         const int id = std::stoi(app->delegate.attendance().recordno());
         sim.clearRequests();
-        sim.addFault(on("PUT", recordPath, slowAnswer));
+        sim.addFault(on("PUT", recordPath, {.kind = Fault::Kind::Delay, .delay = 500ms}));
         ASSERT_TRUE(logind.emitSignal(signal, true));
         // The lock goes once kintone has the day's end.
         ASSERT_TRUE(pollUntil([&] { return logind.inhibitors().isEmpty(); }));

@@ -51,10 +51,6 @@ std::pair<bool, std::string> shell(const std::string& command) {
     return {::pclose(pipe) == 0, output};
 }
 
-std::string quoted(const QString& text) {
-    return "'" + text.toStdString() + "'";
-}
-
 // The real keyring, whose first store waits until the test lets it go on.
 class HeldKeyring final : public stampo::Keyring {
 public:
@@ -75,21 +71,20 @@ private:
 class KeyringTest : public testing::Test {
 protected:
     // The keyring's items of the settings file by key, as a separate process finds them: each a line "[its path]",
-    // then lines "name = value".
+    // then lines "name = value", its attributes last.
     std::map<std::string, Item> items() const {
-        const auto [ok, text] = shell("secret-tool search --all settings-file " + quoted(path()));
+        const auto [ok, text] = shell("secret-tool search --all settings-file '" + path().toStdString() + "'");
         EXPECT_TRUE(ok || text.empty());
         std::map<std::string, Item> found;
-        std::map<std::string, std::string> fields;
-        std::istringstream lines{text + "[end]\n"};
+        Item item;
+        std::istringstream lines{text};
         for (std::string line; std::getline(lines, line);) {
-            if (line.starts_with('[')) {
-                if (fields.contains("attribute.key"))
-                    found.insert_or_assign(fields["attribute.key"], Item{fields["label"], fields["secret"]});
-                fields.clear();
-            } else if (const auto equals = line.find(" = "); equals != std::string::npos) {
-                fields.insert_or_assign(line.substr(0, equals), line.substr(equals + 3));
-            }
+            if (line.starts_with("label = "))
+                item.label = line.substr(8);
+            else if (line.starts_with("secret = "))
+                item.secret = line.substr(9);
+            else if (line.starts_with("attribute.key = "))
+                found.insert_or_assign(line.substr(16), item);
         }
         return found;
     }
@@ -114,7 +109,7 @@ using FailingKeyring = KeyringTest;
 using LockedKeyring = KeyringTest;
 using NoKeyring = KeyringTest;
 
-TEST_F(KeyringStore, CredentialsLeaveTheFileOnceTheKeyringHoldsThem) {
+TEST_F(KeyringStore, CredentialsLeaveTheFileOnceTheKeyringHoldsThemAndChangesLeaveNoStaleItem) {
     {
         auto store = open();
         store->setObjectForKey("acme", "subDomain");
@@ -143,6 +138,17 @@ TEST_F(KeyringStore, CredentialsLeaveTheFileOnceTheKeyringHoldsThem) {
     stampo::SettingsKeys::seed(*store);
     EXPECT_EQ(store->stringForKey("authCode"), "code9");
     EXPECT_EQ(store->stringForKey("proxyPassword"), "pass word");
+
+    // Changed settings leave no stale item.
+    store->setObjectForKey("other", "subDomain");
+    ASSERT_TRUE(store->waitIdle(20s));
+    EXPECT_EQ(items().at("authCode"), (Item{"Stampo: kintone 認証コード (other)", "code9"}));
+    store->setObjectForKey("", "authCode");
+    store->removeObjectForKey("proxyPassword");
+    EXPECT_EQ(store->stringForKey("authCode"), "");
+    EXPECT_EQ(store->objectForKey("proxyPassword"), std::nullopt);
+    ASSERT_TRUE(store->waitIdle(20s));
+    EXPECT_TRUE(items().empty());
     EXPECT_TRUE(notices.empty());
 }
 
@@ -166,26 +172,6 @@ TEST_F(KeyringStore, AtTheStartTheFilesCredentialsMoveIntoTheKeyringAndItemsItNo
               (std::map<std::string, Item>{{"authCode", {"Stampo: kintone 認証コード (acme)", "b2xkOmNvZGU="}}}));
     EXPECT_EQ(file()->objectForKey("authCode"), std::nullopt);
     EXPECT_EQ(store->stringForKey("authCode"), "b2xkOmNvZGU=");
-    EXPECT_TRUE(notices.empty());
-}
-
-TEST_F(KeyringStore, ChangedSettingsLeaveNoStaleItem) {
-    auto store = open();
-    store->setObjectForKey("acme", "subDomain");
-    store->setObjectForKey("code", "authCode");
-    store->setObjectForKey("pw", "proxyPassword");
-    ASSERT_TRUE(store->waitIdle(20s));
-
-    store->setObjectForKey("other", "subDomain");
-    ASSERT_TRUE(store->waitIdle(20s));
-    EXPECT_EQ(items().at("authCode"), (Item{"Stampo: kintone 認証コード (other)", "code"}));
-
-    store->setObjectForKey("", "authCode");
-    store->removeObjectForKey("proxyPassword");
-    EXPECT_EQ(store->stringForKey("authCode"), "");
-    EXPECT_EQ(store->objectForKey("proxyPassword"), std::nullopt);
-    ASSERT_TRUE(store->waitIdle(20s));
-    EXPECT_TRUE(items().empty());
     EXPECT_TRUE(notices.empty());
 }
 

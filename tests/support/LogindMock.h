@@ -73,10 +73,10 @@ private:
 };
 
 // python-dbusmock serving `service` at `path` from `template` (with its JSON `parameters`) on a private bus, as the
-// system bus or the session bus. It goes away with the object, as a service does when its process ends.
+// system bus or the session bus, once it owns `service`. It goes away with the object, as a service does when its
+// process ends.
 class DBusMock {
-protected:
-    // Waits until the mock owns `service`.
+public:
     DBusMock(const PrivateBus& bus, bool systemBus, const QString& templateName, const QString& parameters,
              QString service, QString path)
         : m_bus(bus.connection())
@@ -91,6 +91,7 @@ protected:
             ADD_FAILURE() << "python-dbusmock does not serve " << m_service.toStdString();
     }
 
+protected:
     QDBusMessage call(const QString& interface, const QString& method, const QVariantList& arguments = {}) const {
         QDBusMessage message = QDBusMessage::createMethodCall(m_service, m_path, interface, method);
         message.setArguments(arguments);

@@ -16,9 +16,7 @@ import time
 PASSWORD = b"stampo-test"
 WAIT = 20
 
-BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
+BUS_CONFIG = """<busconfig>
   <type>session</type>
   <listen>unix:dir={work}</listen>
   <servicedir>{services}</servicedir>
@@ -32,10 +30,7 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
 """
 
 RESTART = """#!/bin/sh
-# Replaces the running keyring daemon with one that unlocks the login keyring, then waits for it on the bus.
-previous=$({python} {script} --owner)
-printf %s '{password}' | gnome-keyring-daemon --replace --unlock --components=secrets --daemonize >/dev/null 2>&1
-exec {python} {script} --wait "$previous"
+exec {python} {script} --restart
 """
 
 
@@ -80,10 +75,11 @@ def start_keyring(env, **popen):
 
 
 def main():
-    if sys.argv[1] == "--owner":
-        return print(secrets_owner(dict(os.environ)) or "")
-    if sys.argv[1] == "--wait":
-        return wait_for_keyring(dict(os.environ), sys.argv[2] or None)
+    if sys.argv[1] == "--restart":  # replaces the running daemon with one that unlocks the login keyring
+        previous = secrets_owner(os.environ)
+        subprocess.run(["gnome-keyring-daemon", "--replace", "--unlock", "--components=secrets", "--daemonize"],
+                       input=PASSWORD, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return wait_for_keyring(os.environ, previous)
     mode, command = sys.argv[1], sys.argv[2:]
     if mode not in ("--keyring", "--no-keyring"):
         sys.exit(f"keyring_session: unknown mode {mode}")
@@ -104,8 +100,7 @@ def main():
                 tools = os.path.join(work, "bin")
                 os.makedirs(tools)
                 with open(os.path.join(tools, "restart-keyring"), "w") as f:
-                    f.write(RESTART.format(password=PASSWORD.decode(), python=sys.executable,
-                                           script=os.path.abspath(__file__)))
+                    f.write(RESTART.format(python=sys.executable, script=os.path.abspath(__file__)))
                 os.chmod(os.path.join(tools, "restart-keyring"), 0o755)
                 env["PATH"] = tools + os.pathsep + env["PATH"]
                 keyring = start_keyring(env)
