@@ -14,6 +14,7 @@
 #include <QtEndian>
 
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -37,11 +38,12 @@ QIcon filled(const QColor& color) {
 
 // A tray icon with the application's three entries, which are there before the icon, as in the application.
 struct Tray {
-    explicit Tray(const QDBusConnection& sessionBus)
+    explicit Tray(const QDBusConnection& sessionBus, bool shown = true)
         : icon(sessionBus, &menu) {
         icon.setIcon(filled(Qt::blue));
         icon.setToolTip("Stampo");
-        icon.show();
+        if (shown)
+            icon.show();
     }
     struct Entries final : QMenu {
         Entries() {
@@ -51,6 +53,39 @@ struct Tray {
     } menu;
     TrayIcon icon;
 };
+
+// python-dbusmock serving a panel's StatusNotifierWatcher (support/status_notifier_watcher.py), with or without a host
+// registered; one that `refusesItems` answers each registration with an error. It goes with the object, as the
+// watcher does when its panel quits.
+class Watcher final : public DBusMock {
+public:
+    Watcher(const PrivateBus& bus, bool host, bool refusesItems = false)
+        : DBusMock(bus, false, STAMPO_SNI_WATCHER_TEMPLATE,
+                   QStringLiteral(R"({"host": %1, "refuse": %2})")
+                       .arg(host ? "true" : "false", refusesItems ? "true" : "false"),
+                   interface, "/StatusNotifierWatcher") {}
+
+    // A host registering with the watcher, or leaving it.
+    bool setHost(bool registered) const {
+        if (registered)
+            return succeeds(interface, "RegisterStatusNotifierHost", {"org.kde.StatusNotifierHost-1"});
+        return succeeds("org.freedesktop.DBus.Properties", "Set",
+                        {interface, "IsStatusNotifierHostRegistered", QVariant::fromValue(QDBusVariant(false))}) &&
+               emitSignal(interface, "StatusNotifierHostUnregistered", {}, {});
+    }
+
+private:
+    static inline const QString interface = QStringLiteral("org.kde.StatusNotifierWatcher");
+};
+
+// Does `change` and waits until the tray has heard again which trays there are.
+bool settle(Tray& tray, const std::function<void()>& change) {
+    bool told = false;
+    const QObject listener; // the connection goes with it
+    QObject::connect(tray.icon.statusNotifierItem(), &StatusNotifierItem::trayChanged, &listener, [&] { told = true; });
+    change();
+    return processEventsUntil([&] { return told; });
+}
 
 // A panel's host on a connection of its own: calls the item and its menu, and hears what they announce.
 class Host final : public QObject {
@@ -109,11 +144,46 @@ protected:
     }
 
     PrivateBus bus;
-    DBusMock watcher{
-        bus, false, STAMPO_SNI_WATCHER_TEMPLATE, {}, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher"};
+    Watcher watcher{bus, true};
     Tray tray{bus.connection()};
     Host host{bus, bus.connection().baseService()};
 };
+
+TEST(TrayIconTest, PutsUpTheXEmbedIconOnlyWhileNoHostShowsTheItemAsWatchersAndHostsComeAndGo) {
+    std::optional<PrivateBus> bus; // the tray and the watcher go first
+    std::optional<Watcher> watcher;
+    std::optional<Tray> tray;
+    using Step = std::function<void()>;
+    const Step show = [&] { tray->icon.show(); };
+    const Step watcherWithHost = [&] { watcher.emplace(*bus, true); };
+    const Step refusingWatcherWithHost = [&] { watcher.emplace(*bus, true, true); };
+    const Step hostRegisters = [&] { EXPECT_TRUE(watcher->setHost(true)); };
+    const Step hostLeaves = [&] { EXPECT_TRUE(watcher->setHost(false)); };
+    const Step watcherQuits = [&] { watcher.reset(); };
+    // Each run from its watcher at the start, if any, and whether its host is registered; then each step, and whether
+    // the XEmbed icon is visible after it (none: never made). The item is shown exactly while that icon is not.
+    const std::pair<std::optional<bool>, std::vector<std::pair<Step, std::optional<bool>>>> runs[] = {
+        {true, {{show, std::nullopt}, {watcherQuits, true}, {watcherWithHost, false}}},
+        {false, {{show, true}, {hostRegisters, false}, {hostLeaves, true}}},
+        {std::nullopt, {{show, true}, {watcherWithHost, false}, {watcherQuits, true}, {refusingWatcherWithHost, true}}},
+    };
+    for (const auto& run : runs) {
+        const auto& [watcherAtStart, steps] = run;
+        tray.reset();
+        watcher.reset();
+        bus.emplace();
+        if (watcherAtStart)
+            watcher.emplace(*bus, *watcherAtStart);
+        tray.emplace(bus->connection(), false);
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << "run " << &run - runs << ", step " << i);
+            ASSERT_TRUE(settle(*tray, steps[i].first));
+            const QSystemTrayIcon* const xembed = tray->icon.xembedIcon();
+            EXPECT_EQ(xembed ? std::optional(xembed->isVisible()) : std::nullopt, steps[i].second);
+            EXPECT_EQ(tray->icon.statusNotifierItem()->isShown(), !steps[i].second.value_or(false));
+        }
+    }
+}
 
 TEST_F(HostedTrayTest, EitherTrayShowsTheToolTipAndIconAfterEachChangeAndHostsHearOfIt) {
     Tray xembedTray(QDBusConnection("no session bus"));
