@@ -189,6 +189,7 @@ TEST_F(HostedTrayTest, EitherTrayShowsTheToolTipAndIconAfterEachChangeAndHostsHe
     Tray xembedTray(QDBusConnection("no session bus"));
     ASSERT_TRUE(pollUntil([&] { return xembedTray.icon.xembedIcon(); }));
     const QSystemTrayIcon& xembed = *xembedTray.icon.xembedIcon();
+    EXPECT_EQ(xembed.contextMenu(), &xembedTray.menu) << "a right click opens the menu";
     const QColor dark(0x12, 0x34, 0x56);
     struct Case {
         std::function<void(Tray&)> change;
