@@ -188,7 +188,7 @@ TEST_F(FailingKeyring, AFailedWriteOrARefusedUnlockLosesNothing) {
     EXPECT_NE(notices.front().find("設定ファイル"), std::string::npos);
     store.reset();
 
-    ASSERT_TRUE(shell("restart-keyring").first);
+    ASSERT_TRUE(shell(std::getenv("STAMPO_TEST_RESTART_KEYRING")).first);
     ASSERT_TRUE(shell("dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets "
                       "org.freedesktop.Secret.Service.Lock array:objpath:/org/freedesktop/secrets/collection/login")
                     .first);
@@ -205,7 +205,7 @@ TEST_F(FailingKeyring, AFailedWriteOrARefusedUnlockLosesNothing) {
     EXPECT_EQ(file()->objectForKey("authCode"), std::nullopt);
     EXPECT_EQ(file()->stringForKey("proxyPassword"), "new pw");
 
-    ASSERT_TRUE(shell("restart-keyring").first);
+    ASSERT_TRUE(shell(std::getenv("STAMPO_TEST_RESTART_KEYRING")).first);
     EXPECT_EQ(items(), (std::map<std::string, Item>{{"authCode", {"Stampo: kintone 認証コード", "code"}}}));
 }
 

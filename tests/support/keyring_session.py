@@ -3,9 +3,9 @@
 
 As a program: runs a command on such a bus with an unlocked login keyring (--keyring) or no Secret Service at all
 (--no-keyring). Nothing else starts behind the test's back, a password prompt included: a keyring that needs unlocking
-stays locked. The command finds the daemon's process id in STAMPO_TEST_KEYRING_PID; `restart-keyring` (on PATH) starts
-a fresh one that unlocks the same keyring, as the next login does. The end-to-end test and the benchmarks import the
-two functions below.
+stays locked. The command finds the daemon's process id in STAMPO_TEST_KEYRING_PID, and in STAMPO_TEST_RESTART_KEYRING
+a command line that starts a fresh one that unlocks the same keyring, as the next login does. The end-to-end test and
+the benchmarks import the two functions below.
 """
 import os
 import subprocess
@@ -28,11 +28,6 @@ BUS_CONFIG = """<busconfig>
   </policy>
 </busconfig>
 """
-
-RESTART = """#!/bin/sh
-exec {python} {script} --restart
-"""
-
 
 def bus_command(work, services=()):
     """dbus-daemon's command line for a session bus in `work` that activates only the named services (as
@@ -81,8 +76,6 @@ def main():
                        input=PASSWORD, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return wait_for_keyring(os.environ, previous)
     mode, command = sys.argv[1], sys.argv[2:]
-    if mode not in ("--keyring", "--no-keyring"):
-        sys.exit(f"keyring_session: unknown mode {mode}")
     with tempfile.TemporaryDirectory(prefix="stampo-keyring-") as work:
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
         env.update(HOME=work, XDG_DATA_HOME=os.path.join(work, "data"), XDG_RUNTIME_DIR=os.path.join(work, "run"))
@@ -97,18 +90,13 @@ def main():
             processes.append(bus)
             env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
             if mode == "--keyring":
-                tools = os.path.join(work, "bin")
-                os.makedirs(tools)
-                with open(os.path.join(tools, "restart-keyring"), "w") as f:
-                    f.write(RESTART.format(python=sys.executable, script=os.path.abspath(__file__)))
-                os.chmod(os.path.join(tools, "restart-keyring"), 0o755)
-                env["PATH"] = tools + os.pathsep + env["PATH"]
+                env["STAMPO_TEST_RESTART_KEYRING"] = f"'{sys.executable}' '{os.path.abspath(__file__)}' --restart"
                 keyring = start_keyring(env)
                 processes.append(keyring)
                 env["STAMPO_TEST_KEYRING_PID"] = str(keyring.pid)
             return subprocess.call(command, env=env)
         finally:
-            # A daemon restart-keyring started is not ours to kill: it ends with the bus it serves.
+            # A daemon the restart started is not ours to kill: it ends with the bus it serves.
             for process in reversed(processes):
                 process.kill()
                 process.wait()
