@@ -17,7 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,16 +53,14 @@ class HeldKeyring final : public stampo::Keyring {
 public:
     using Keyring::Keyring;
     bool store(const std::string& key, const std::string& label, const std::string& secret) const override {
-        if (!m_held.exchange(true)) {
+        if (!held.exchange(true)) {
             storing.count_down();
             resume.wait();
         }
         return Keyring::store(key, label, secret);
     }
     mutable std::latch storing{1}, resume{1};
-
-private:
-    mutable std::atomic<bool> m_held = false;
+    mutable std::atomic<bool> held = false;
 };
 
 class KeyringTest : public testing::Test {
@@ -73,16 +71,9 @@ protected:
         const auto [ok, text] = shell("secret-tool search --all settings-file '" + path().toStdString() + "'");
         EXPECT_TRUE(ok || text.empty());
         std::map<std::string, Item> found;
-        Item item;
-        std::istringstream lines{text};
-        for (std::string line; std::getline(lines, line);) {
-            if (line.starts_with("label = "))
-                item.label = line.substr(8);
-            else if (line.starts_with("secret = "))
-                item.secret = line.substr(9);
-            else if (line.starts_with("attribute.key = "))
-                found.insert_or_assign(line.substr(16), item);
-        }
+        const std::regex item{"label = (.*)\nsecret = (.*)\n(?:.*\n)*?attribute\\.key = (.*)"};
+        for (std::sregex_iterator match{text.begin(), text.end(), item}, end; match != end; ++match)
+            found.insert_or_assign((*match)[3], Item{(*match)[1], (*match)[2]});
         return found;
     }
 
@@ -161,7 +152,6 @@ TEST_F(KeyringStore, CredentialsLeaveTheFileOnceTheKeyringHoldsThemAndChangesLea
     const stampo::Keyring keyring{path().toStdString()};
     ASSERT_TRUE(keyring.store("authCode", "older", "older code") && keyring.store("proxyPassword", "gone", "stale"));
     store = open();
-    EXPECT_EQ(store->stringForKey("authCode"), "b2xkOmNvZGU=");
     EXPECT_EQ(store->objectForKey("proxyPassword"), std::nullopt);
     ASSERT_TRUE(store->waitIdle(20s));
     EXPECT_EQ(items(),
