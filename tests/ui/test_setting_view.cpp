@@ -2,6 +2,7 @@
 #include "support/WidgetTesting.h"
 
 #include <QPointer>
+#include <QTest>
 #include <QWindow>
 
 #include <tuple>
@@ -49,7 +50,7 @@ protected:
         const int index = static_cast<int>(codes(name).lastIndexOf(code));
         ZUMComboBox& combo = box(name);
         for (int step = 0; step < 50 && index >= 0 && combo.currentIndex() != index; ++step)
-            sendKey(combo, combo.currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
+            QTest::keyClick(&combo, combo.currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
         ASSERT_EQ(combo.currentIndex(), index) << code.toStdString();
     }
     // The form of the window titled `title` that the settings window opened: above it (X11 marks only dialogs as

@@ -7,9 +7,9 @@
 #include <QHash>
 #include <QInputMethodEvent>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QScreen>
 #include <QStyleOptionComboBox>
+#include <QTest>
 #include <QWindow>
 
 #include <algorithm>
@@ -102,11 +102,9 @@ void expectReadableItems(QAbstractItemView& list, const QPalette& palette) {
         return lookOf(*list.viewport(), list.visualRect(list.model()->index(row, 0)));
     };
     const QPoint pointer = list.visualRect(list.model()->index(1, 0)).center();
-    QMouseEvent move(QEvent::MouseMove, pointer, list.viewport()->mapToGlobal(pointer), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(list.viewport(), &move);
+    QTest::mouseMove(list.viewport(), pointer);
     expectReadableHighlight(look(1), palette, "item under the pointer");
-    sendKey(list, Qt::Key_Down);
+    QTest::keyClick(&list, Qt::Key_Down);
     const int current = list.currentIndex().row();
     ASSERT_TRUE(current >= 0 && current != 1) << current;
     expectReadableHighlight(look(current), palette, "current item");
@@ -228,9 +226,9 @@ TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingTakesEnterAndEscape
 
     // Enter in an input runs "ok" unless a modifier is held.
     QLineEdit* const password = form.password().value("loginPassword");
-    sendKey(*password, Qt::Key_Return);
+    QTest::keyClick(password, Qt::Key_Return);
     EXPECT_EQ(alert->messages(), std::vector<std::string>{"ログイン名を入力して下さい"});
-    sendKey(*password, Qt::Key_Return, 1, Qt::ControlModifier);
+    QTest::keyClick(password, Qt::Key_Return, Qt::ControlModifier);
     EXPECT_EQ(alert->messages().size(), 1u);
     // On screen already, the form appears again all the same: it empties its inputs.
     name->setText("user");
@@ -238,11 +236,11 @@ TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingTakesEnterAndEscape
     EXPECT_EQ(name->text(), "");
     // Enter on a button runs that button.
     form.button().value("cancel")->setFocus();
-    sendKey(*QApplication::focusWidget(), Qt::Key_Enter, 1, Qt::KeypadModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_FALSE(window.isVisible());
     expectPresented();
 
-    sendKey(*name, Qt::Key_Escape);
+    QTest::keyClick(name, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(alert->messages().size(), 1u);
 
