@@ -4,6 +4,11 @@
 #include "Invariant.h"
 #include "employees/EmployeeList.h"
 
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace {
 
 // A list as the window shows it, and every code in it preselecting its last entry.
@@ -49,10 +54,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 Json{{"code", record.at(keyField).at("value")}, {"name", record.at(displayField).at("value")}});
     }
 
-    // Of anything but an object, no lookup is found.
+    // A field's lookup counts where each member it needs is a text (an empty one too), and holds them as they are; of
+    // anything but an object, and for a field that is not there, no lookup is found.
     for (const auto& [code, field] : json->items()) {
+        const auto text = [&field](const std::string& path) -> std::optional<std::string> {
+            const Json::json_pointer pointer("/lookup" + path);
+            if (!field.contains(pointer) || !field[pointer].is_string())
+                return std::nullopt;
+            return field[pointer].get<std::string>();
+        };
         const auto lookup = stampo::employeeLookup(*json, code);
-        require(!lookup || field["lookup"]["relatedApp"]["app"] == lookup->relatedApp);
+        const std::optional<std::string> members[] = {text("/relatedApp/app"), text("/filterCond"), text("/sort"),
+                                                      text("/relatedKeyField")};
+        require(lookup.has_value() == (json->is_object() && std::ranges::all_of(members, [](auto& m) { return !!m; })));
+        require(!lookup || std::vector{lookup->relatedApp, lookup->filterCond, lookup->sort, lookup->relatedKeyField} ==
+                               std::vector{*members[0], *members[1], *members[2], *members[3]});
     }
+    require(json->contains("missing") || !stampo::employeeLookup(*json, "missing"));
     return 0;
 }
