@@ -22,7 +22,7 @@ Message outcome(const Json& row) {
     return row.back().is_null() ? Message() : row.back().get<std::string>();
 }
 
-TEST(AuthCode, Base64AndTheCodeOfNameColonPassword) {
+TEST(AuthCode, Base64TheCodeOfNameColonPasswordAndTheFormCheckForTheFirstEmptyInput) {
     const char* rfc[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
     for (std::size_t length = 0; length < std::size(rfc); ++length)
         EXPECT_EQ(stampo::base64(std::string("foobar", length)), rfc[length]);
@@ -31,9 +31,7 @@ TEST(AuthCode, Base64AndTheCodeOfNameColonPassword) {
     // Name and password joined by ":" unchanged, as UTF-8 bytes.
     for (const Json& row : cases("authCode"))
         EXPECT_EQ(stampo::authCode(row[0], row[1]), row[2]) << row;
-}
-
-TEST(AuthCode, FormCheckReportsTheFirstEmptyInput) {
+    // The form's check reports the first empty input.
     for (const Json& row : cases("authForm"))
         EXPECT_EQ(stampo::checkAuthForm(row[0], row[1]), outcome(row)) << row;
 }

@@ -16,7 +16,6 @@ using namespace stampo;
 using namespace stampo::test;
 
 const QString placeholder = QStringLiteral(" 従業員を選択"); // as entries() shows it
-constexpr const char* unchosen = "従業員を選択して下さい";
 
 // The employee window, first launched, over the simulator's sample apps: a USER_SELECT employee unless useLookup().
 class AttendViewTest : public ViewTest<AttendView> {
@@ -30,8 +29,9 @@ protected:
     ZUMComboBox& combo() const { return box("keepUser"); }
     QAbstractItemView& suggestions() const { return *combo().completer()->popup(); }
 
-    // Shows the window and waits until the list it loads is in the combo box, whose entries it has forgotten.
+    // Shows the window afresh and waits until the list it loads is in the combo box, whose entries it has forgotten.
     void showAndLoad() {
+        window->close();
         combo().setDatasource({});
         window->present();
         ASSERT_TRUE(processEventsUntil([&] { return !combo().datasource().isEmpty(); }));
@@ -84,11 +84,9 @@ TEST_F(AttendViewTest, ALookupListsTheRelatedRecordsWithItsConditionAndOrderAndA
     // The simulator filters nothing, and answers any order but "$id asc" in descending record order.
     EXPECT_EQ(entries(), QStringList({placeholder, "1005 渡辺 翔", "1004 田中 美咲", "1003 高橋 健太", "1002 鈴木 一郎",
                                       "1001 佐藤 花子"}));
-    window->close();
     useLookup("NUMBER", {{"relatedApp", nullptr}});
     showAndLoad();
     EXPECT_EQ(entries(), QStringList{placeholder}) << "an unusable lookup";
-    window->close();
 
     for (const auto& [type, failingPath] : {std::pair("USER_SELECT", usersPath), std::pair("NUMBER", cursorPath)}) {
         SCOPED_TRACE(failingPath);
@@ -104,7 +102,6 @@ TEST_F(AttendViewTest, ALookupListsTheRelatedRecordsWithItsConditionAndOrderAndA
         EXPECT_EQ(entries(), before);
         EXPECT_EQ(combo().currentIndex(), 2);
         sim.clearFaults();
-        window->close();
     }
 }
 
@@ -133,7 +130,6 @@ TEST_F(AttendViewTest, EitherListOfManyShowsFifteenWholeRowsAndTypedPartsOfNames
     ASSERT_TRUE(processEventsUntil([&] { return combo().view()->isVisible(); }));
     EXPECT_EQ(rowsShown(*combo().view()), 15);
     combo().hidePopup();
-    window->close();
 
     // Per case: the text typed, the names offered, the one picked with the arrow keys (none when negative) and the code
     // posted (none when null).
@@ -164,10 +160,9 @@ TEST_F(AttendViewTest, EitherListOfManyShowsFifteenWholeRowsAndTypedPartsOfNames
         if (posted)
             expectedPosts.push_back({{"keepUser", posted}});
         else
-            expectedAlerts.push_back(unchosen);
+            expectedAlerts.push_back("従業員を選択して下さい");
         EXPECT_EQ(posts, expectedPosts);
         EXPECT_EQ(alert->messages(), expectedAlerts);
-        window->close();
     }
 }
 
