@@ -4,6 +4,9 @@
 #include "Invariant.h"
 #include "employees/EmployeeList.h"
 
+#include <string>
+#include <vector>
+
 namespace {
 
 // A list as the window shows it, and every code in it preselecting its last entry.
@@ -49,10 +52,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 Json{{"code", record.at(keyField).at("value")}, {"name", record.at(displayField).at("value")}});
     }
 
-    // Of anything but an object, no lookup is found.
+    // A field's lookup counts where each member it needs is a text (an empty one too), and holds them as they are; of
+    // anything but an object, and for a field that is not there, no lookup is found.
     for (const auto& [code, field] : json->items()) {
+        std::vector<std::string> members;
+        for (const char* path : {"/relatedApp/app", "/filterCond", "/sort", "/relatedKeyField"}) {
+            const Json::json_pointer pointer(std::string("/lookup") + path);
+            if (json->is_object() && field.contains(pointer) && field[pointer].is_string())
+                members.push_back(field[pointer]);
+        }
         const auto lookup = stampo::employeeLookup(*json, code);
-        require(!lookup || field["lookup"]["relatedApp"]["app"] == lookup->relatedApp);
+        require(lookup ? members ==
+                             std::vector{lookup->relatedApp, lookup->filterCond, lookup->sort, lookup->relatedKeyField}
+                       : members.size() < 4);
     }
+    require(json->contains("missing") || !stampo::employeeLookup(*json, "missing"));
     return 0;
 }

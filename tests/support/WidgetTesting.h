@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -59,14 +58,6 @@ inline void expectControlsInside(const QWidget& form) {
         const QRect frame(control->mapTo(&form, QPoint(0, 0)), control->size());
         EXPECT_TRUE(control->window() != form.window() || form.rect().contains(frame))
             << control->objectName().toStdString();
-    }
-}
-
-// Presses `key` on `target` `times` times, as the keyboard does.
-inline void sendKey(QWidget& target, int key, int times = 1, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    for (int i = 0; i < times; ++i) {
-        QKeyEvent event(QEvent::KeyPress, key, modifiers);
-        QApplication::sendEvent(&target, &event);
     }
 }
 

@@ -7,15 +7,15 @@
 #include <QHash>
 #include <QInputMethodEvent>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QScreen>
-#include <QStyleOptionComboBox>
+#include <QTest>
 #include <QWindow>
 
 #include <algorithm>
 #include <cmath>
 #include <ranges>
 #include <string>
+#include <tuple>
 #include <utility>
 
 // Readable failure messages for colours.
@@ -102,11 +102,9 @@ void expectReadableItems(QAbstractItemView& list, const QPalette& palette) {
         return lookOf(*list.viewport(), list.visualRect(list.model()->index(row, 0)));
     };
     const QPoint pointer = list.visualRect(list.model()->index(1, 0)).center();
-    QMouseEvent move(QEvent::MouseMove, pointer, list.viewport()->mapToGlobal(pointer), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(list.viewport(), &move);
+    QTest::mouseMove(list.viewport(), pointer);
     expectReadableHighlight(look(1), palette, "item under the pointer");
-    sendKey(list, Qt::Key_Down);
+    QTest::keyClick(&list, Qt::Key_Down);
     const int current = list.currentIndex().row();
     ASSERT_TRUE(current >= 0 && current != 1) << current;
     expectReadableHighlight(look(current), palette, "current item");
@@ -149,13 +147,9 @@ TEST(Form, ComboboxListsAndTheFocusedBoxAreDrawnOnAReadableHighlightAndTheBoxIsO
             };
             focus(input);
             const QRect box(combobox->mapTo(&form, QPoint()), combobox->size());
-            // The text is measured left of the arrow, which is drawn in the text's colour and would stand in for it.
-            QStyleOptionComboBox option;
-            option.initFrom(combobox);
-            const int arrowLeft = combobox->style()
-                                      ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, combobox)
-                                      .left();
-            const QRect text(box.topLeft(), QSize(arrowLeft, box.height()));
+            // The text is measured in the box's left half, away from the arrow, which is drawn in the text's colour and
+            // would stand in for it.
+            const QRect text = box.adjusted(0, 0, -box.width() / 2, 0);
             const auto expectBare = [&] {
                 const QImage bare = form.grab(box).toImage();
                 const Look unfocused = lookOf(form, text);
@@ -228,9 +222,9 @@ TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingTakesEnterAndEscape
 
     // Enter in an input runs "ok" unless a modifier is held.
     QLineEdit* const password = form.password().value("loginPassword");
-    sendKey(*password, Qt::Key_Return);
+    QTest::keyClick(password, Qt::Key_Return);
     EXPECT_EQ(alert->messages(), std::vector<std::string>{"ログイン名を入力して下さい"});
-    sendKey(*password, Qt::Key_Return, 1, Qt::ControlModifier);
+    QTest::keyClick(password, Qt::Key_Return, Qt::ControlModifier);
     EXPECT_EQ(alert->messages().size(), 1u);
     // On screen already, the form appears again all the same: it empties its inputs.
     name->setText("user");
@@ -238,11 +232,11 @@ TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingTakesEnterAndEscape
     EXPECT_EQ(name->text(), "");
     // Enter on a button runs that button.
     form.button().value("cancel")->setFocus();
-    sendKey(*QApplication::focusWidget(), Qt::Key_Enter, 1, Qt::KeypadModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_FALSE(window.isVisible());
     expectPresented();
 
-    sendKey(*name, Qt::Key_Escape);
+    QTest::keyClick(name, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(alert->messages().size(), 1u);
 
@@ -272,16 +266,15 @@ TEST(FormWindow, FixedAboveOthersAppearsCentredAtEveryShowingTakesEnterAndEscape
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (asked < 3 || !box || !box->isVisible())
             return;
-        int open = 0;
-        for (const QWidget* widget : QApplication::topLevelWidgets())
-            open += qobject_cast<const QMessageBox*>(widget) && widget->isVisible();
-        EXPECT_EQ(open, 1) << "stacked alerts";
-        EXPECT_EQ(box->buttons().size(), 1);
-        EXPECT_EQ(box->textFormat(), Qt::PlainText);
-        EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
-        // Above the form it blocks, whatever the window manager does with transients, and with the keyboard. The
-        // first belongs to the active form; the later ones open when no window is active yet.
-        EXPECT_TRUE(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        const auto open = std::ranges::count_if(QApplication::topLevelWidgets(), [](const QWidget* widget) {
+            return qobject_cast<const QMessageBox*>(widget) && widget->isVisible();
+        });
+        // Alone (not stacked), with one button, its text as it is, modal, and above the form it blocks, whatever the
+        // window manager does with transients, and with the keyboard. The first belongs to the active form; the later
+        // ones open when no window is active yet.
+        EXPECT_EQ(std::tuple(open, box->buttons().size(), box->textFormat(), box->windowModality(),
+                             box->windowFlags().testFlag(Qt::WindowStaysOnTopHint)),
+                  std::tuple(1, 1, Qt::PlainText, Qt::ApplicationModal, true));
         if (seen.isEmpty()) {
             EXPECT_EQ(box->windowHandle()->transientParent(), window.windowHandle());
         }
