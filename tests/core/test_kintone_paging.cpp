@@ -18,28 +18,6 @@ protected:
     PagingTest()
         : KintoneTest({.certificateDirectory = {}, .sampleData = false}) {}
 
-    // Reads the users from `offset` on; the alerts the read showed. Pages asked for past the end may still be on
-    // their way when it ends.
-    Texts readUsers(Outcome& outcome, int offset = 0) {
-        const auto before = std::ptrdiff_t(alert->messages().size());
-        users(client, outcome, offset);
-        EXPECT_TRUE(outcome.wait() && workers.waitIdle(deadline) && mainQueue->drain());
-        const Texts alerts = alert->messages();
-        return {alerts.begin() + before, alerts.end()};
-    }
-
-    // The offsets of the users pages asked for, sorted; each request must be for a users page of 100.
-    std::vector<int> userOffsets() const {
-        std::vector<int> offsets;
-        for (const auto& r : sim.requests()) {
-            std::sscanf(r.query.c_str(), "offset=%d", &offsets.emplace_back(-1));
-            EXPECT_EQ(r.method + " " + r.path + "?" + r.query,
-                      "GET /v1/users.json?offset=" + std::to_string(offsets.back()) + "&size=100");
-        }
-        std::ranges::sort(offsets);
-        return offsets;
-    }
-
     // The users page at `offset` is answered (with `fault`, or late with its real answer) only once the one at `after`
     // has been.
     static kintonesim::FaultRule overtake(int offset, int after, Fault fault = {Fault::Kind::Delay, 200, {}}) {
@@ -53,9 +31,6 @@ protected:
     static std::string page(int offset) { return "offset=" + std::to_string(offset) + "&"; }
     // The last page asked for ahead while the one at `offset` is the next to be taken (once the window has opened).
     static int lastAhead(int offset) { return offset + (Kintone::usersLookAhead - 1) * 100; }
-
-    const int employees =
-        sim.addApp(Json::parse(R"({"社員番号":{"type":"NUMBER","code":"社員番号","label":"社員番号"}})"));
 };
 
 } // namespace
@@ -64,15 +39,19 @@ protected:
 // a connection of its own: a list of one page takes one request. Whatever order the answers come in, the users are
 // listed in kintone's order, and the read ends on the first short or failed page in page order: with its one alert,
 // or with the users up to it, dropping what comes after. Each page held waits for the last one asked for ahead with
-// it, so a read that did not ask ahead would hang.
+// it, so a read that did not ask ahead would hang. A server that keeps sending full pages cannot run the offset past
+// what an int holds: the read fails instead, and no page past it is asked for.
 TEST_F(PagingTest, UsersAreReadByOffsetUntilTheFirstShortOrFailedPageInPageOrder) {
     const char* const first = "五ページ目";
+    const std::string unexpected = ErrorTexts::unexpectedAnswer();
+    const auto fullPages = on("GET", usersPath, answer(200, Json{{"users", Json(100, Json::object())}}.dump()));
     const struct {
         const char* name;
         int users;
         int read;          // the users read, the last of them on the page the read ends on
         const char* alert; // of a read that fails on the page at `read`
         std::vector<kintonesim::FaultRule> faults;
+        int from = 0; // the offset read from
     } cases[] = {
         {"none", 0, 0, nullptr, {}},
         {"99", 99, 99, nullptr, {}},
@@ -85,6 +64,7 @@ TEST_F(PagingTest, UsersAreReadByOffsetUntilTheFirstShortOrFailedPageInPageOrder
         {"a short page first", 1000, 500, nullptr, {overtake(500, lastAhead(500), answer(200, R"({"users":[]})"))}},
         {"a failure after the end first", 1000, 1000, nullptr, {overtake(1000, 1100), failing(1100, "後")}},
         {"10000", 10000, 10000, nullptr, {}},
+        {"full pages up to the largest offset", 10000, 100, unexpected.c_str(), {fullPages}, INT_MAX - 150},
     };
     int existing = 0;
     for (const auto& c : cases) {
@@ -95,40 +75,36 @@ TEST_F(PagingTest, UsersAreReadByOffsetUntilTheFirstShortOrFailedPageInPageOrder
         for (const auto& rule : c.faults)
             sim.addFault(rule);
         const int connections = sim.connections();
+        const std::size_t before = alert->messages().size();
         Outcome outcome;
-        EXPECT_EQ(readUsers(outcome), c.alert ? Texts{c.alert} : Texts{});
+        users(client, outcome, c.from);
+        // Pages asked for past the end may still be on their way when the read ends.
+        ASSERT_TRUE(outcome.wait() && workers.waitIdle(deadline) && mainQueue->drain());
+        const Texts alerts = alert->messages();
+        EXPECT_EQ(Texts(alerts.begin() + std::ptrdiff_t(before), alerts.end()), c.alert ? Texts{c.alert} : Texts{});
         EXPECT_EQ(std::pair(outcome.successes(), outcome.failures()), std::pair(c.alert ? 0 : 1, c.alert ? 1 : 0));
         Texts read, expected;
         for (const Json& user : outcome.result())
-            read.push_back(user["code"]);
-        for (int i = 1; !c.alert && i <= c.read; ++i) {
-            char code[16];
-            std::snprintf(code, sizeof code, "user%04d", i);
-            expected.push_back(code);
-        }
+            read.push_back(user["id"]);
+        for (int id = 1; !c.alert && id <= c.read; ++id)
+            expected.push_back(std::to_string(id));
         EXPECT_EQ(read, expected);
-        // Pages from the first on, each once: every one up to the last, and at most usersLookAhead after it.
-        std::vector<int> asked = userOffsets(), pages;
+        // Pages from the first on, each once, each a users page of 100: every one up to the last, and at most
+        // usersLookAhead after it.
+        std::vector<int> asked, pages;
+        for (const auto& r : sim.requests()) {
+            std::sscanf(r.query.c_str(), "offset=%d", &asked.emplace_back(-1));
+            EXPECT_EQ(r.method + " " + r.path + "?" + r.query,
+                      "GET /v1/users.json?offset=" + std::to_string(asked.back()) + "&size=100");
+        }
+        std::ranges::sort(asked);
         while (pages.size() < asked.size())
-            pages.push_back(int(pages.size()) * 100);
+            pages.push_back(int(std::size_t(c.from) + pages.size() * 100));
         EXPECT_EQ(asked, pages);
         const int needed = c.read / 100 + 1, ahead = c.read < 100 ? 0 : Kintone::usersLookAhead;
         EXPECT_TRUE(int(asked.size()) >= needed && int(asked.size()) <= needed + ahead) << asked.size();
         EXPECT_LE(sim.connections() - connections, std::max(ahead, 1));
     }
-}
-
-// A server that keeps sending full pages cannot run the offset past what an int holds: the read fails instead, and no
-// page past it is asked for ahead.
-TEST_F(PagingTest, UsersFailRatherThanAskPastTheLargestOffset) {
-    Json page = Json::array();
-    for (int i = 0; i < 100; ++i)
-        page.push_back({{"code", "u" + std::to_string(i)}});
-    sim.addFault(on("GET", usersPath, answer(200, Json{{"users", page}}.dump())));
-    Outcome outcome;
-    EXPECT_EQ(readUsers(outcome, INT_MAX - 150), Texts{ErrorTexts::unexpectedAnswer()});
-    EXPECT_EQ(outcome.failures() - outcome.successes(), 1);
-    EXPECT_EQ(userOffsets(), (std::vector{INT_MAX - 150, INT_MAX - 50}));
 }
 
 // The records are read whole and in order through one cursor on one connection: the cursor made once, each page read
@@ -137,6 +113,8 @@ TEST_F(PagingTest, UsersFailRatherThanAskPastTheLargestOffset) {
 // The third page, where asked for, is the cursor's real second one. The read ends on the session's thread, the first
 // one it starts.
 TEST_F(PagingTest, RecordsAreReadThroughOneCursorEachPageTakenAsItsParsedFormSays) {
+    const int employees =
+        sim.addApp(Json::parse(R"({"社員番号":{"type":"NUMBER","code":"社員番号","label":"社員番号"}})"));
     const std::size_t total = 1800;
     Texts numbers, read, sent;
     while (numbers.size() < total) {
@@ -161,6 +139,7 @@ TEST_F(PagingTest, RecordsAreReadThroughOneCursorEachPageTakenAsItsParsedFormSay
         EXPECT_TRUE(workers.waitIdle(deadline));
         EXPECT_EQ(outcome.successes() + outcome.failures(), 1);
         EXPECT_EQ(outcome.thread(), first.exchange({}));
+        EXPECT_EQ(alert->messages().size(), alerts);
         return outcome.result();
     };
 
@@ -198,9 +177,7 @@ TEST_F(PagingTest, RecordsAreReadThroughOneCursorEachPageTakenAsItsParsedFormSay
         SCOPED_TRACE(c.secondPage);
         sim.clearFaults();
         sim.addFault({"GET", cursorPath, "", 1, 1, answer(200, c.secondPage)});
-        const std::size_t alerts = alert->messages().size() + (c.alert.empty() ? 0 : 1);
-        const Json got = readAll(alerts);
-        EXPECT_EQ(alert->messages().size(), alerts);
+        const Json got = readAll(alert->messages().size() + (c.alert.empty() ? 0 : 1));
         if (!c.alert.empty()) {
             EXPECT_EQ(alert->messages().back(), c.alert);
             continue;

@@ -1,9 +1,9 @@
 #include "support/KintoneTest.h"
 #include "support/LoopbackProxy.h"
 
-#include <array>
 #include <cstdlib>
 #include <deque>
+#include <tuple>
 
 using namespace stampo;
 using namespace stampo::test;
@@ -11,14 +11,6 @@ using namespace stampo::test;
 namespace {
 
 using RequestTest = KintoneTest;
-
-// The request line and the headers as sent, but for Content-Length.
-std::string describe(const kintonesim::RecordedRequest& r) {
-    std::string text = r.method + " " + r.path + (r.query.empty() ? "" : "?" + r.query);
-    for (const auto& [name, value] : r.headers)
-        text += name == "Content-Length" ? "" : "\n" + name + ": " + value;
-    return text;
-}
 
 } // namespace
 
@@ -52,22 +44,25 @@ TEST_F(RequestTest, RequestsCarryExactlyTheirMethodAddressHeadersAndBody) {
     for (const auto thread : {added.thread(), updated.thread(), read.thread(), unauthorised.thread()})
         EXPECT_TRUE(thread != std::this_thread::get_id() && thread != mainQueue->threadId());
 
-    const std::string write = "\nContent-Type: application/json\nHost: example.cybozu.com\nX-Cybozu-Authorization: ",
-                      auth = authCode;
+    // The request line and the headers as sent, but for Content-Length.
+    const std::string write = "\nContent-Type: application/json\nHost: example.cybozu.com",
+                      signature = "\nX-Cybozu-Authorization: " + std::string(authCode);
     const std::pair<std::string, Json> expected[] = {
-        {"POST /k/v1/record.json" + write + auth, {{"app", "1"}, {"record", record}}},
-        {"PUT /k/v1/record.json" + write + auth, {{"app", "1"}, {"id", id}, {"record", change}}},
-        {"GET /k/v1/app/form/fields.json?app=1\nAccept: application/json\nHost: example.cybozu.cn\n"
-         "X-Cybozu-Authorization: " +
-             auth,
+        {"POST /k/v1/record.json" + write + signature, {{"app", "1"}, {"record", record}}},
+        {"PUT /k/v1/record.json" + write + signature, {{"app", "1"}, {"id", id}, {"record", change}}},
+        {"GET /k/v1/app/form/fields.json?app=1\nAccept: application/json\nHost: example.cybozu.cn" + signature,
          nullptr},
-        {"POST /k/v1/record.json" + write, {{"app", "1"}, {"record", Json::object()}}}};
+        {"POST /k/v1/record.json" + write + "\nX-Cybozu-Authorization: ", {{"app", "1"}, {"record", Json::object()}}}};
     const auto requests = sim.requests();
     ASSERT_EQ(requests.size(), std::size(expected));
     for (std::size_t i = 0; i < requests.size(); ++i) {
-        EXPECT_EQ(describe(requests[i]), expected[i].first);
-        EXPECT_EQ(Json::parse(requests[i].body.empty() ? "null" : requests[i].body), expected[i].second);
-        EXPECT_TRUE(requests[i].body.empty() || requests[i].body.starts_with("{\n  \"app\"")) << "not pretty-printed";
+        const auto& r = requests[i];
+        std::string sent = r.method + " " + r.path + (r.query.empty() ? "" : "?" + r.query);
+        for (const auto& [name, value] : r.headers)
+            sent += name == "Content-Length" ? "" : "\n" + name + ": " + value;
+        EXPECT_EQ(sent, expected[i].first);
+        EXPECT_EQ(Json::parse(r.body.empty() ? "null" : r.body), expected[i].second);
+        EXPECT_TRUE(r.body.empty() || r.body.starts_with("{\n  \"app\"")) << "not pretty-printed";
     }
     EXPECT_EQ(sim.connections(), 4); // the client keeps no connection between requests
     EXPECT_EQ(sim.resumedHandshakes(), 2);
@@ -80,10 +75,8 @@ TEST_F(RequestTest, RequestsCarryExactlyTheirMethodAddressHeadersAndBody) {
 TEST_F(RequestTest, UnsafeInputReachesNoServer) {
     const std::string badSubdomain = "サブドメインが正しくありません",
                       badAuth = "認証コードに使用できない文字が含まれています",
-                      badProxyPort = "プロキシサーバーのポート番号が正しくありません";
-    const auto via = [](std::string host, std::string port) {
-        return ProxySettings{std::move(host), std::move(port), "", ""};
-    };
+                      badProxyPort = "プロキシサーバーのポート番号が正しくありません",
+                      badProxyHost = "プロキシサーバーのアドレスが正しくありません";
     // Subdomain, region, auth code, proxy (stored by hand or by an earlier version), and the alert.
     const std::tuple<std::string, std::string, std::string, ProxySettings, std::string> cases[] = {
         {"evil.example/#", "com", authCode, {}, badSubdomain},
@@ -92,8 +85,8 @@ TEST_F(RequestTest, UnsafeInputReachesNoServer) {
         {subDomain, "org", authCode, {}, "kintoneのドメインが正しくありません"},
         {subDomain, "com", "abc\r\nX-Injected: 1", {}, badAuth},
         {subDomain, "com", std::string("ab\0c", 4), {}, badAuth},
-        {subDomain, "com", authCode, via("127.0.0.1", "80@127.0.0.2"), badProxyPort},
-        {subDomain, "com", authCode, via("socks5://127.0.0.1", "1080"), "プロキシサーバーのアドレスが正しくありません"},
+        {subDomain, "com", authCode, {"127.0.0.1", "80@127.0.0.2", "", ""}, badProxyPort},
+        {subDomain, "com", authCode, {"socks5://127.0.0.1", "1080", "", ""}, badProxyHost},
     };
     std::vector<std::string> expected;
     std::deque<Outcome> outcomes;
@@ -116,7 +109,7 @@ TEST_F(RequestTest, UnsafeInputReachesNoServer) {
         client.getUsers(0, prefix, 100, authCode, through, o.failure(), std::move(list), o.success());
     };
     users("https://evil.example/#.cybozu.com/v1/users.json?offset=", {}, nullptr);
-    users(Kintone::usersPrefix(connection()), via("127.0.0.1", "80a"), nullptr);
+    users(Kintone::usersPrefix(connection()), {"127.0.0.1", "80a", "", ""}, nullptr);
     users(Kintone::usersPrefix(connection()), {}, std::make_shared<Json>(Json::object()));
     Outcome& body = outcomes.emplace_back();
     add(client, body, Json{{"start", Kintone::fieldValue("", "\xff\xfe")}});
@@ -156,10 +149,9 @@ TEST_F(RequestTest, RequestsGoThroughTheConfiguredProxyElseTheEnvironments) {
         {{}, dead, "", "サーバーに接続できませんでした (7)"},
         {{}, dead, "localhost,.cybozu.com", nullptr},
     };
-    const char* const proxies[] = {"https_proxy", "HTTPS_PROXY", "all_proxy"};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.configured.host + " " + c.environment + " " + c.noProxy);
-        for (const char* name : proxies)
+        for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy"})
             setenv(name, c.environment.c_str(), 1);
         setenv("no_proxy", c.noProxy.c_str(), 1);
         proxy = c.configured;
@@ -169,11 +161,7 @@ TEST_F(RequestTest, RequestsGoThroughTheConfiguredProxyElseTheEnvironments) {
         add(client, outcome);
         ASSERT_NO_FATAL_FAILURE(settle(outcome, alerts + (c.alert ? 1 : 0)));
         ASSERT_TRUE(workers.waitIdle(deadline)) << "a worker still reads the environment";
-        EXPECT_EQ(outcome.successes(), c.alert ? 0 : 1);
         EXPECT_EQ(alert->messages().size() == alerts ? "" : alert->messages().back(), c.alert ? c.alert : "");
-        EXPECT_EQ(sim.requests().size(), c.alert ? 0u : 1u);
+        EXPECT_EQ(std::pair(outcome.successes(), int(sim.requests().size())), std::pair(int(!c.alert), int(!c.alert)));
     }
-    for (const char* name : proxies)
-        unsetenv(name);
-    unsetenv("no_proxy");
 }

@@ -37,7 +37,7 @@ protected:
     // Requests follow the environment's proxy when none is configured: the machine's must not catch the simulator's.
     explicit KintoneTest(kintonesim::SimulatorOptions simulatorOptions = {})
         : sim(std::move(simulatorOptions)) {
-        for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy"})
             unsetenv(name);
     }
 
