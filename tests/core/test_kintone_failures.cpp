@@ -116,8 +116,7 @@ TEST_F(FailureTest, EveryRequestEndsEveryFaultWithOneAlertAndOneContinuation) {
         for (std::size_t i = 0; i < std::size(kinds); ++i) {
             if (f.fault)
                 sim.addFault(on(kinds[i].method, kinds[i].path, *f.fault, kinds[i].query));
-            alerts[i] = std::make_shared<RecordingAlert>();
-            kinds[i].send(Kintone(mainQueue, alerts[i], options), outcomes[i]);
+            kinds[i].send(Kintone(mainQueue, alerts[i] = std::make_shared<RecordingAlert>(), options), outcomes[i]);
         }
         ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
         sim.releaseHangs();
