@@ -1,6 +1,5 @@
 // The desktop's own proxy settings (GNOME's, through libproxy) in a process of their own: libproxy picks the desktop's
 // configuration once, when it first starts.
-#include "ZUMFunc.h"
 #include "net/DesktopProxy.h"
 #include "support/AttendanceRig.h"
 #include "support/KintoneTest.h"
@@ -33,7 +32,7 @@ TEST_F(DesktopProxyTest, GnomesProxyCarriesTheRequestWhenStampoHasNone) {
     LoopbackProxy open(LoopbackProxy::Kind::Tinyproxy);
     LoopbackProxy guarded(LoopbackProxy::Kind::SquidDigest, "alice", "s3cret");
     ASSERT_TRUE(open.running() && guarded.running()) << "tinyproxy or squid cannot be started (are they installed?)";
-    const QTemporaryDir home;
+    const QTemporaryDir home, settings;
     setGnomeProxy(home, open.port());
     setenv("XDG_CONFIG_HOME", home.path().toUtf8().constData(), 1);
     setenv("GSETTINGS_BACKEND", "keyfile", 1);
@@ -42,7 +41,6 @@ TEST_F(DesktopProxyTest, GnomesProxyCarriesTheRequestWhenStampoHasNone) {
     if (DesktopProxy::forUrl(url).empty())
         GTEST_SKIP() << "libproxy with its GSettings plugin is not installed";
 
-    const QTemporaryDir settings;
     const auto store = std::make_shared<QSettingsStore>(settings.filePath("Stampo.conf"));
     configure(*store, authCode);
     const auto day = std::make_shared<Attendance>(

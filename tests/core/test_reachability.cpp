@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include <sys/wait.h>
@@ -17,7 +18,8 @@ int run(const std::string& command) {
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// The probe host for a request made directly, the proxy's host for one that goes through a proxy.
+// The probe host (STAMPO_PROBE_HOST, else the built-in one) for a request made directly, the proxy's host for one that
+// goes through a proxy.
 TEST(HostReachability, JudgesHostsByResolutionAndRoute) {
     for (const auto& [host, reachable] :
          {std::pair{"localhost", true}, {"127.0.0.1", true}, {"nonexistent.invalid", false}, {"", false}}) {
@@ -25,14 +27,20 @@ TEST(HostReachability, JudgesHostsByResolutionAndRoute) {
         EXPECT_EQ(stampo::HostReachability{"nonexistent.invalid"}.isReachable(host), reachable) << '"' << host << '"';
         EXPECT_EQ(stampo::HostReachability{"localhost"}.isReachable(host), *host == '\0' || reachable) << host;
     }
+    for (const auto& [variable, probeHost] : {std::pair<const char*, const char*>{nullptr, "example.com"},
+                                              {"", "example.com"},
+                                              {"intranet.example", "intranet.example"}}) {
+        variable ? setenv("STAMPO_PROBE_HOST", variable, 1) : unsetenv("STAMPO_PROBE_HOST");
+        EXPECT_EQ(stampo::HostReachability{}.probeHost(), probeHost) << (variable ? variable : "(unset)");
+    }
 }
 
 // The environment's proxy for kintone's address, as libcurl takes it.
 TEST(EnvironmentProxy, TheProxyOfTheEnvironmentUnlessNoProxyNamesTheHost) {
     const char* const url = "https://example.cybozu.com/k/v1/record.json";
-    const struct {
-        const char *https, *httpsUpper, *all, *noProxy, *host;
-    } cases[] = {
+    const char* const names[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "no_proxy"};
+    // The values of those variables, then the proxy's host.
+    const char* const cases[][std::size(names) + 1] = {
         {"", "", "", "", ""},
         {"http://proxy.example:8080", "", "", "", "proxy.example"},
         {"proxy.example", "", "", "", "proxy.example"},
@@ -46,24 +54,12 @@ TEST(EnvironmentProxy, TheProxyOfTheEnvironmentUnlessNoProxyNamesTheHost) {
         {"http://proxy.example:8080", "", "", "ample.cybozu.com,cybozu.cn", "proxy.example"},
     };
     for (const auto& c : cases) {
-        for (const auto& [name, value] : {std::pair{"https_proxy", c.https},
-                                          {"HTTPS_PROXY", c.httpsUpper},
-                                          {"all_proxy", c.all},
-                                          {"no_proxy", c.noProxy}})
-            setenv(name, value, 1);
-        EXPECT_EQ(stampo::EnvironmentProxy::hostFor(url), c.host) << c.https << c.httpsUpper << c.all << c.noProxy;
+        for (std::size_t i = 0; i < std::size(names); ++i)
+            setenv(names[i], c[i], 1);
+        EXPECT_EQ(stampo::EnvironmentProxy::hostFor(url), c[std::size(names)]) << c[0] << c[1] << c[2] << c[3];
     }
-    for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "no_proxy"})
+    for (const char* name : names)
         unsetenv(name);
-}
-
-TEST(HostReachability, ProbeHostComesFromTheEnvironmentWhenSet) {
-    for (const auto& [variable, probeHost] : {std::pair<const char*, const char*>{nullptr, "example.com"},
-                                              {"", "example.com"},
-                                              {"intranet.example", "intranet.example"}}) {
-        variable ? setenv("STAMPO_PROBE_HOST", variable, 1) : unsetenv("STAMPO_PROBE_HOST");
-        EXPECT_EQ(stampo::HostReachability{}.probeHost(), probeHost) << (variable ? variable : "(unset)");
-    }
 }
 
 // A fresh network namespace has only a loopback that is down: the name still resolves (/etc/hosts), but there is

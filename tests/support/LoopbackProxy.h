@@ -29,26 +29,25 @@ public:
             return;
         m_directory = pattern;
         m_port = loopback(0);
-        const std::string config = (m_directory / "proxy.conf").string();
-        const std::string command = kind == Kind::Tinyproxy ? "exec tinyproxy -d -c \"$0\" >/dev/null 2>&1"
-                                                            : "exec squid -N -f \"$0\" >/dev/null 2>&1";
+        const std::string directory = m_directory.string(), config = directory + "/proxy.conf";
         if (kind == Kind::Tinyproxy) {
             std::ofstream(config) << "Port " << m_port << "\nListen 127.0.0.1\nAllow 127.0.0.1\nLogLevel Critical\n"
                                   << (user.empty() ? "" : "BasicAuth " + user + " " + password + "\n");
         } else {
             // Run as root, squid becomes its own user, which must reach the directory and read the passwords.
             std::filesystem::permissions(m_directory, std::filesystem::perms::all);
-            const std::string directory = m_directory.string(), passwords = directory + "/passwords";
-            std::ofstream(passwords) << user << ":" << password << "\n";
-            std::ofstream(config) << "http_port 127.0.0.1:" << m_port << "\npid_filename " << directory
-                                  << "/squid.pid\ncache_log " << directory << "/cache.log\ncoredump_dir " << directory
-                                  << "\naccess_log none\ncache deny all\nshutdown_lifetime 0 seconds\n"
-                                  << "auth_param digest program /usr/lib/squid/digest_file_auth " << passwords
-                                  << "\nauth_param digest realm stampo\nauth_param digest children 1 startup=1\n"
-                                  << "acl signedIn proxy_auth REQUIRED\nhttp_access allow signedIn\n"
-                                  << "http_access deny all\n";
+            std::ofstream(directory + "/passwords") << user << ":" << password << "\n";
+            std::ofstream(config)
+                << "http_port 127.0.0.1:" << m_port << "\npid_filename " << directory << "/squid.pid\ncache_log "
+                << directory << "/cache.log\ncoredump_dir " << directory
+                << "\naccess_log none\ncache deny all\nshutdown_lifetime 0 seconds\nauth_param digest "
+                << "program /usr/lib/squid/digest_file_auth " << directory << "/passwords\n"
+                << "auth_param digest realm stampo\nauth_param digest children 1 startup=1\n"
+                << "acl signedIn proxy_auth REQUIRED\nhttp_access allow signedIn\nhttp_access deny all\n";
         }
         // Its output goes nowhere: one left behind by a crashed test must not hold the test runner's pipe open.
+        const std::string command = kind == Kind::Tinyproxy ? "exec tinyproxy -d -c \"$0\" >/dev/null 2>&1"
+                                                            : "exec squid -N -f \"$0\" >/dev/null 2>&1";
         const char* argv[] = {"sh", "-c", command.c_str(), config.c_str(), nullptr};
         if (posix_spawnp(&m_pid, "sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
             m_pid = -1;

@@ -33,10 +33,9 @@ public:
         std::lock_guard lock(m_mutex);
         return member;
     }
-    template <typename Predicate>
-    bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = deadline) const {
+    template <typename Predicate> bool waitUntil(Predicate predicate) const {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, predicate);
+        return m_changed.wait_for(lock, deadline, predicate);
     }
 
 protected:
@@ -66,8 +65,7 @@ private:
     std::deque<std::function<void()>> m_work;
     bool m_stopping = false;
     std::thread m_thread{[this] {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
+        for (std::unique_lock lock(m_mutex);; lock.lock()) {
             m_changed.wait(lock, [this] { return m_stopping || !m_work.empty(); });
             if (m_work.empty())
                 return;
@@ -75,7 +73,6 @@ private:
             m_work.pop_front();
             lock.unlock();
             work();
-            lock.lock();
         }
     }};
 };
