@@ -19,7 +19,7 @@ TEST_F(RequestTest, RequestsCarryExactlyTheirMethodAddressHeadersAndBodyAndUnsaf
                       {"employee", Kintone::fieldValue("USER_SELECT", "sato")}};
     const Json change{{"end", {{"value", "2024-05-01T09:00:00Z"}}}};
     Outcome added, updated, read, unauthorised;
-    add(client, added, record);
+    client.addRecord(connection(), record, added.success(), added.failure());
     settle(added, 0);
     const std::string id = added.result()["id"].get<std::string>();
     client.updateRecord(connection(), id, change, updated.success(), updated.failureWithCause());
@@ -79,7 +79,8 @@ TEST_F(RequestTest, RequestsCarryExactlyTheirMethodAddressHeadersAndBodyAndUnsaf
     users(Kintone::usersPrefix(connection()), {"127.0.0.1", "80a", "", ""}, nullptr);
     users(Kintone::usersPrefix(connection()), {}, std::make_shared<Json>(Json::object()));
     Outcome& body = outcomes.emplace_back();
-    add(client, body, Json{{"start", Kintone::fieldValue("", "\xff\xfe")}});
+    client.addRecord(connection(), Json{{"start", Kintone::fieldValue("", "\xff\xfe")}}, body.success(),
+                     body.failure());
     alerts.insert(alerts.end(), {"アプリIDに使用できない文字が含まれています", badSubdomain, badProxyPort,
                                  "kintoneからの応答の形式が正しくありません", "送信するデータを作成できませんでした"});
 
@@ -147,7 +148,7 @@ TEST_F(RequestTest, RequestsGoThroughTheConfiguredProxyElseTheEnvironments) {
         Outcome outcome;
         const std::size_t alerts = alert->messages().size();
         sim.clearRequests();
-        add(client, outcome);
+        client.addRecord(connection(), Json::object(), outcome.success(), outcome.failure());
         ASSERT_NO_FATAL_FAILURE(settle(outcome, alerts + (c.alert ? 1 : 0)));
         ASSERT_TRUE(workers.waitIdle(deadline)) << "a worker still reads the environment";
         EXPECT_EQ(alert->messages().size() == alerts ? "" : alert->messages().back(), c.alert ? c.alert : "");

@@ -17,12 +17,9 @@ class KintoneTest : public ::testing::Test {
 protected:
     using Json = Kintone::Json;
 
-    static constexpr const char* authCode = "dXNlcjpwYXNzd29yZA==";
-    static constexpr const char* subDomain = "example";
-    static constexpr const char* recordPath = "/k/v1/record.json";
-    static constexpr const char* fieldsPath = "/k/v1/app/form/fields.json";
-    static constexpr const char* usersPath = "/v1/users.json";
-    static constexpr const char* cursorPath = "/k/v1/records/cursor.json";
+    static constexpr const char *authCode = "dXNlcjpwYXNzd29yZA==", *subDomain = "example";
+    static constexpr const char *recordPath = "/k/v1/record.json", *fieldsPath = "/k/v1/app/form/fields.json";
+    static constexpr const char *usersPath = "/v1/users.json", *cursorPath = "/k/v1/records/cursor.json";
     using Fault = kintonesim::Fault;
 
     // A fault on the requests of that method (empty: any) and path, with `query` in their query.
@@ -54,9 +51,6 @@ protected:
     // The operations with the simulator's sample apps (attendance app 1, employee app 2), through `proxy`.
     Connection connection(const std::string& app = "1", const std::string& region = "com") const {
         return {subDomain, region, app, authCode, proxy};
-    }
-    void add(const Kintone& k, Outcome& o, const Json& record = Json::object()) {
-        k.addRecord(connection(), record, o.success(), o.failure());
     }
     void users(const Kintone& k, Outcome& o, int offset = 0) {
         k.getUsers(offset, Kintone::usersPrefix(connection()), 100, authCode, proxy, o.failure(), nullptr, o.success());
