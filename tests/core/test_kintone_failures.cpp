@@ -19,10 +19,6 @@ struct FaultCase {
     bool writesSucceed = false;      // kintone's answer to a write is any object
 };
 
-std::string nested(int depth) {
-    return std::string(depth, '[') + std::string(depth, ']');
-}
-
 } // namespace
 
 // Every request, whatever goes wrong, ends with exactly one continuation and, when it fails, exactly one alert
@@ -140,6 +136,7 @@ TEST_F(FailureTest, EveryRequestEndsEveryFaultWithOneAlertAndOneContinuation) {
 // Only answers nested as shallowly as kintone's are taken: copying a deeper one would overflow the stack. Brackets
 // inside strings do not count, however their quotes are escaped.
 TEST(KintoneParseAnswer, RefusesWhatIsNotJsonOrNestsTooDeep) {
+    const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
     const std::string brackets(100, '[');
     const std::pair<std::string, bool> cases[] = {
         {nested(64), true},

@@ -14,15 +14,15 @@ namespace {
 using Json = stampo::Kintone::Json;
 using Message = std::optional<std::string>;
 
-// The cases of `form` in the data file: its inputs, then what they make (null: the form passes).
-Json cases(const char* form) {
-    return Json::parse(std::ifstream(STAMPO_FORM_CHECKS)).at(form);
-}
-Message outcome(const Json& row) {
-    return row.back().is_null() ? Message() : row.back().get<std::string>();
-}
-
-TEST(AuthCode, Base64TheCodeOfNameColonPasswordAndTheFormCheckForTheFirstEmptyInput) {
+// The auth form's check reports the first empty input. The proxy form's: forms that pass; what would change which proxy
+// is used, or what it is told; half-filled pairs, untrimmed, the address pair judged before the user pair whichever
+// members are empty.
+TEST(SettingsChecks, TheAuthCodeIsBase64OfNameColonPasswordAndEachFormReportsItsFirstProblem) {
+    // The cases of `form` in the data file: its inputs, then what they make (null: the form passes).
+    const auto cases = [](const char* form) { return Json::parse(std::ifstream(STAMPO_FORM_CHECKS)).at(form); };
+    const auto outcome = [](const Json& row) {
+        return row.back().is_null() ? Message() : row.back().get<std::string>();
+    };
     const char* rfc[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
     for (std::size_t length = 0; length < std::size(rfc); ++length)
         EXPECT_EQ(stampo::base64(std::string("foobar", length)), rfc[length]);
@@ -31,14 +31,8 @@ TEST(AuthCode, Base64TheCodeOfNameColonPasswordAndTheFormCheckForTheFirstEmptyIn
     // Name and password joined by ":" unchanged, as UTF-8 bytes.
     for (const Json& row : cases("authCode"))
         EXPECT_EQ(stampo::authCode(row[0], row[1]), row[2]) << row;
-    // The form's check reports the first empty input.
     for (const Json& row : cases("authForm"))
         EXPECT_EQ(stampo::checkAuthForm(row[0], row[1]), outcome(row)) << row;
-}
-
-// The cases: forms that pass; what would change which proxy is used, or what it is told; half-filled pairs, untrimmed,
-// the address pair judged before the user pair whichever members are empty.
-TEST(ProxyCheck, ReportsTheFirstHalfFilledPairUntrimmedThenAnAddressOrPortThatIsNone) {
     for (const Json& row : cases("proxyForm"))
         EXPECT_EQ(stampo::checkProxyForm({row[0], row[1], row[2], row[3]}), outcome(row)) << row;
 }
