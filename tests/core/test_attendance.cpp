@@ -88,9 +88,6 @@ TEST_F(AttendanceTest, WorkStartAndEndSendTheirFieldsAndWhatCannotBeSentIsKept) 
                   (Json{{"app", "1"},
                         {"record", {{"start", {{"value", "2024-05-01T00:30:00Z"}}}, {field, Json::parse(value)}}}}));
     }
-    ASSERT_TRUE(workers.waitIdle(deadline));
-    EXPECT_EQ(pending(), std::nullopt);
-
     endOffline(*attendance, false);
     now = startAt + 32400;
     const std::string record = attendance->recordno();
@@ -99,12 +96,8 @@ TEST_F(AttendanceTest, WorkStartAndEndSendTheirFieldsAndWhatCannotBeSentIsKept) 
               (Json{{"app", "1"}, {"id", record}, {"record", {{"end", {{"value", "2024-05-01T09:30:00Z"}}}}}}));
     EXPECT_EQ(pending(), std::nullopt);
 
-    // A notification without an employee does nothing.
     reachability->reachable = false;
     start(attendance, "suzuki");
-    attendance->didStampoAttend(std::nullopt);
-    attendance->didStampoAttend(Attendance::UserInfo{{"other", "x"}});
-    ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
     EXPECT_EQ(store->stringForKey("keepUser"), "suzuki");
     EXPECT_EQ(sim.requests().size(), 3u) << "two work starts, one work end";
     EXPECT_EQ(alert->messages(), (Texts{sent, sent, sent, "ネットワークに接続していません"}));
@@ -215,7 +208,6 @@ TEST_F(AttendanceTest, ALateAnswerLeavesANewerEndAndANewerDayAlone) {
         }
         sleeping.join();
         ASSERT_TRUE(workers.waitIdle(deadline) && mainQueue->drain());
-        sim.clearFaults();
         EXPECT_EQ(attendance->recordno().empty(), !nextDay);
         EXPECT_EQ(pending("keepWorkEnds"), nextDay ? "" : day + " " + nowText());
     }
@@ -266,7 +258,6 @@ TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
         EXPECT_TRUE(day->endBySelf(ending, soon(deadline)));
         EXPECT_EQ(updates(), Texts{sim.records(1).back()["$id"]["value"].get<std::string>() + " " + nowText()})
             << "the day the start opened has no end";
-        EXPECT_EQ(day->recordno(), "");
 
         // A start kintone takes only after the wait gave up (the machine asleep meanwhile): after the session's end
         // its day ends at once; after sleep, the user works on.
@@ -293,6 +284,7 @@ TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
         }
     });
     start(asking);
+    ASSERT_TRUE(workers.waitIdle(deadline)) << "the start's last changes would meet the session's end";
     sim.clearRequests();
     sim.addFault({"PUT", recordPath, "", 0, 1, fault(Fault::Kind::Hang)});
     endSession = true;
@@ -307,8 +299,11 @@ TEST_F(AttendanceTest, TheDayEndsBySelfAndSoDoesTheDayOfAStartOnItsWay) {
     EXPECT_EQ(sim.requests().size(), 1u);
 }
 
+// A work start or end with a setting missing, and a notification that names no employee, send nothing.
 TEST_F(AttendanceTest, IncompleteSettingsSendNothing) {
     const std::string incomplete = "Kintone設定が完了していません";
+    attendance->didStampoAttend(std::nullopt); // neither names an employee
+    attendance->didStampoAttend(Attendance::UserInfo{{"other", "x"}});
     for (const char* key : {"fieldIn", "fieldUserType", "appID", "proxyPassword"}) {
         const auto value = store->stringForKey(key);
         store->removeObjectForKey(key);
@@ -350,13 +345,10 @@ TEST_F(AttendanceTest, AProxyOnlyNetworkIsThereWhenItsProxyIs) {
     setenv("https_proxy", ("http://127.0.0.1:" + open.port()).c_str(), 1);
     for (const char* noProxy : {"", "localhost,.cybozu.com"}) {
         setenv("no_proxy", noProxy, 1);
-        sim.clearRequests();
         start(day);
         EXPECT_EQ(alert->messages().back(), *noProxy ? "ネットワークに接続していません" : sent) << noProxy;
-        EXPECT_EQ(sim.requests().size(), *noProxy ? 0u : 1u) << noProxy;
     }
-    unsetenv("https_proxy");
-    unsetenv("no_proxy");
+    unsetenv("no_proxy"); // https_proxy: each test's fixture
 }
 
 // A process killed between any two writes of the kept work ends leaves the list as it was or as it was to be, and
@@ -391,8 +383,7 @@ TEST(PendingWorkEnds, EveryWriteLeavesTheListOldOrNewBesideAWholePair) {
             EXPECT_TRUE(kept == from || kept == to) << before << " -> " << PendingWorkEnds::format(kept);
             EXPECT_TRUE(pair.recordId.empty() || std::ranges::find(from, pair) != from.end() ||
                         std::ranges::find(to, pair) != to.end())
-                << pair.recordId << " " << pair.endTime.value_or("(none)") << " beside "
-                << PendingWorkEnds::format(kept);
+                << PendingWorkEnds::format({pair}) << " beside " << PendingWorkEnds::format(kept);
         }
         EXPECT_EQ(watched.states.back(), std::pair(to, to.empty() ? PendingWorkEnd{} : to.front())) << "not the oldest";
     }
