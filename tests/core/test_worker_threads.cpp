@@ -10,19 +10,9 @@ using namespace std::chrono_literals;
 using stampo::WorkerThreads;
 using stampo::test::deadline;
 
-TEST(WorkerThreads, IdleOnlyOnceEveryWorkerHasEnded) {
+TEST(WorkerThreads, IdleOnlyOnceEveryWorkerAndWhatItHoldsHaveEnded) {
     WorkerThreads workers;
     EXPECT_TRUE(workers.waitIdle(0ms));
-
-    std::latch release(1);
-    const auto start = workers.starter();
-    ASSERT_TRUE(start([&] { release.wait(); }));
-    ASSERT_TRUE(start([] {}));
-    EXPECT_EQ(workers.started(), 2);
-    EXPECT_FALSE(workers.waitIdle(50ms));
-
-    release.count_down();
-    EXPECT_TRUE(workers.waitIdle(deadline));
 
     // What the work holds (a session, its connection) goes before the thread counts as ended: the process's teardown
     // may follow at once.
@@ -30,9 +20,14 @@ TEST(WorkerThreads, IdleOnlyOnceEveryWorkerHasEnded) {
         std::latch& gate;
         ~Held() { gate.wait(); }
     };
-    std::latch letGo(1);
+    std::latch release(1), letGo(1);
+    const auto start = workers.starter();
+    ASSERT_TRUE(start([&] { release.wait(); }));
     ASSERT_TRUE(start([held = std::make_shared<Held>(letGo)] {}));
+    EXPECT_EQ(workers.started(), 2);
     EXPECT_FALSE(workers.waitIdle(50ms));
+    release.count_down();
+    EXPECT_FALSE(workers.waitIdle(50ms)) << "idle while what a worker held was still there";
     letGo.count_down();
     EXPECT_TRUE(workers.waitIdle(deadline));
 }

@@ -11,8 +11,7 @@
 namespace stampo::test {
 
 // A reachability whose answer the test sets.
-class SwitchedReachability final : public Reachability {
-public:
+struct SwitchedReachability final : Reachability {
     bool isReachable(const std::string&) const override { return reachable; }
     std::atomic<bool> reachable{true};
 };
