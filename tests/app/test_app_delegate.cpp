@@ -1,24 +1,17 @@
 #include "AppDelegate.h"
 #include "PowerEvents.h"
-#include "QSettingsStore.h"
-#include "QtMainQueue.h"
 #include "TrayIcon.h"
 #include "attendance/Attendance.h"
 #include "attendance/PendingWorkEnds.h"
-#include "support/AttendanceRig.h"
-#include "support/KintoneTest.h"
 #include "support/LogindMock.h"
-#include "widgets/FormWindow.h"
-#include "widgets/Notifications.h"
-#include "widgets/ZUMContainerView.h"
 
-#include <QApplication>
 #include <QDateTime>
 #include <QMenu>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <functional>
+#include <latch>
+#include <string_view>
 
 using namespace stampo;
 using namespace stampo::test;
@@ -32,8 +25,7 @@ constexpr const char* sent = "送信完了";
 class WatchingAlert final : public Alert {
 public:
     void show(const std::string& message) override {
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        const bool overWindow = std::any_of(windows.begin(), windows.end(), [](const QWidget* window) {
+        const bool overWindow = std::ranges::any_of(QApplication::topLevelWidgets(), [](const QWidget* window) {
             return qobject_cast<const FormWindow*>(window) && window->isVisible();
         });
         messages.push_back(message + (overWindow ? " (over a window)" : ""));
@@ -95,24 +87,21 @@ TEST_F(AppDelegateTest, TheFirstLaunchAsksForTheSettingsLaterOnesShowTheEmployee
     first.delegate.showTray();
     const auto enabled = [&] { return std::ranges::count_if(first.delegate.menu()->actions(), &QAction::isEnabled); };
     EXPECT_EQ(enabled(), 0);
-    first.delegate.workstart();
-    first.delegate.workend();
-    first.delegate.setting();
+    for (const auto command : {&AppDelegate::workstart, &AppDelegate::workend, &AppDelegate::setting})
+        (first.delegate.*command)();
     first.delegate.applicationDidFinishLaunching();
     EXPECT_EQ(enabled(), 3);
     EXPECT_EQ(first.store->objectForKey("proxyHost"), "");
     EXPECT_EQ(first.alert->messages, std::vector<std::string>{unconfigured}) << "before the window";
     EXPECT_EQ(shown(first), first.delegate.settingWindow());
     const auto later = launch(true);
-    EXPECT_TRUE(later->alert->messages.empty());
-    EXPECT_EQ(shown(*later), later->delegate.attendWindow());
 
     int requested = 0;
     QObject::connect(&later->delegate, &AppDelegate::quitRequested, [&requested] { ++requested; });
     QEvent quit(QEvent::Quit);
     EXPECT_TRUE(QCoreApplication::sendEvent(qApp, &quit));
     EXPECT_EQ(requested, 1);
-    EXPECT_EQ(shown(*later), later->delegate.attendWindow());
+    EXPECT_EQ(shown(*later), later->delegate.attendWindow()) << "shown at the launch, and still";
 
     later->store->setObjectForKey("employeeNo", "fieldUser");
     later->store->setObjectForKey("氏名", "fieldUserDisplay");
@@ -165,8 +154,7 @@ TEST_F(AppDelegateTest, CommandsBringUpTheirWindowOrRefuseWithTheirAlert) {
         ASSERT_TRUE(waitSettled(workers));
         EXPECT_EQ(shown(*app), c.window ? (app->delegate.*c.window)() : nullptr);
         EXPECT_EQ(app->alert->messages, alerts);
-        // None sends anything but what a window loads (the tray's work end: the test below).
-        EXPECT_TRUE(sim.requests("PUT", recordPath).empty());
+        // None sends anything but what a window loads: the day stays as it was (the tray's work end: the test below).
         EXPECT_TRUE(c.window || sim.requests().empty());
         EXPECT_EQ(app->delegate.attendance().recordno(), recordno);
     }
@@ -223,24 +211,35 @@ TEST_F(AppDelegateTest, TrayShowsTheWorkingDayAndStaysUsableWhileKintoneIsSlowSe
     tipBecomes("Stampo — 未送信の勤務終了があります");
 }
 
-// The session's end (a signal, or the session manager's Die, in main) ends the open working day, and is told once
-// nothing is on its way to kintone any more, or at its limit.
-TEST_F(AppDelegateTest, TheSessionsEndEndsTheOpenWorkingDayAndWaitsForKintoneWithinItsLimit) {
-    // Whether a day is open, and whether kintone answers its end (late) within the limit.
-    const std::pair<bool, bool> runs[] = {{false, true}, {true, true}, {true, false}};
-    for (const auto& [onDuty, answers] : runs) {
-        SCOPED_TRACE(testing::Message() << "on duty " << onDuty << ", answers " << answers);
-        const auto app = launch(true);
-        if (onDuty)
-            startWork(*app);
+// The session's end (a signal, or the session manager's Die, in main), a sleep or a power-off (python-dbusmock's logind
+// on a private bus) ends the open working day, and is told once nothing is on its way to kintone any more, or at its
+// limit; waking from sleep brings the employee window back. (With no day open, tests/e2e ends stampo by signals.)
+TEST_F(AppDelegateTest, TheSessionsEndSleepAndPowerOffEndTheOpenWorkingDayWaitingForKintoneWithinTheLimit) {
+    PrivateBus bus;
+    const LogindMock logind(bus);
+    // logind's signal (none: the session's end), and whether kintone answers the day's end (late) within the limit.
+    const std::pair<const char*, bool> runs[] = {
+        {nullptr, true}, {nullptr, false}, {"PrepareForSleep", true}, {"PrepareForShutdown", true}};
+    for (const auto& [signal, answers] : runs) {
+        SCOPED_TRACE(testing::Message() << (signal ? signal : "the session's end") << ", answers " << answers);
+        const auto app = launch(true, bus.connection());
+        ASSERT_TRUE(pollUntil([&] { return logind.inhibitors() == LogindMock::ourLock; }));
+        startWork(*app);
         const std::string record = app->delegate.attendance().recordno();
         const std::size_t alerts = app->alert->messages.size();
         sim.clearRequests();
         sim.addFault(on("PUT", recordPath, {.kind = answers ? Fault::Kind::Delay : Fault::Kind::Hang, .delay = 300ms}));
 
-        bool ended = false;
-        app->delegate.sessionEnds([&ended] { ended = true; }, answers ? deadline : 200ms);
-        ASSERT_TRUE(processEventsUntil([&] { return ended; }));
+        if (signal) {
+            ASSERT_TRUE(logind.emitSignal(signal, true));
+            // The lock goes once kintone has the day's end.
+            ASSERT_TRUE(pollUntil([&] { return logind.inhibitors().isEmpty(); }));
+            EXPECT_FALSE(sim.record(1, std::stoi(record))["end"]["value"].get<std::string>().empty());
+        } else {
+            bool ended = false;
+            app->delegate.sessionEnds([&ended] { ended = true; }, answers ? deadline : 200ms);
+            ASSERT_TRUE(processEventsUntil([&] { return ended; }));
+        }
         EXPECT_EQ(app->delegate.attendance().isSending(), !answers);
         EXPECT_EQ(app->delegate.attendance().recordno(), answers ? "" : record);
         EXPECT_EQ(app->store->stringForKey("keepRecordno"), answers ? std::nullopt : std::optional(record))
@@ -248,40 +247,68 @@ TEST_F(AppDelegateTest, TheSessionsEndEndsTheOpenWorkingDayAndWaitsForKintoneWit
         sim.releaseHangs();
         ASSERT_TRUE(waitSettled(workers));
         const auto updates = sim.requests("PUT", recordPath);
-        ASSERT_EQ(updates.size(), onDuty ? 1u : 0u);
-        if (onDuty) {
-            EXPECT_EQ(Json::parse(updates[0].body)["id"], record);
-        }
+        ASSERT_EQ(updates.size(), 1u);
+        EXPECT_EQ(Json::parse(updates[0].body)["id"], record);
         // A work end of its own accord says nothing of its success; the one cut off is told, by the client.
         EXPECT_EQ(app->alert->messages.size(), alerts + (answers ? 0 : 1));
+        if (signal) {
+            EXPECT_FALSE(app->delegate.attendWindow()->isVisible());
+            ASSERT_TRUE(logind.emitSignal(signal, false));
+            EXPECT_TRUE(pollUntil([&] { return logind.inhibitors() == LogindMock::ourLock; }));
+            EXPECT_EQ(app->delegate.attendWindow()->isVisible(), std::string_view(signal) == "PrepareForSleep");
+        }
         sim.clearFaults();
     }
 }
 
-// Against python-dbusmock's logind on a private bus.
-TEST_F(AppDelegateTest, TheWorkingDayEndsBeforeSleepOrPowerOffAndTheEmployeeWindowComesBackOnWaking) {
+TEST(PowerEvents, LockIsHeldFromLogindsStartAndGoesWhenTheHandlerReturnsOrAtTheDeadlineWhicheverIsFirst) {
     PrivateBus bus;
-    const LogindMock logind(bus);
-    const auto app = launch(true, bus.connection());
-    ASSERT_TRUE(pollUntil([&] { return app->delegate.powerEvents()->holdsLock(); }));
-    const std::pair<const char*, bool> cases[] = {{"PrepareForSleep", true}, {"PrepareForShutdown", false}};
-    for (const auto& [signal, showsEmployeeWindow] : cases) {
-        SCOPED_TRACE(signal);
-        startWork(*app);
-        const int id = std::stoi(app->delegate.attendance().recordno());
-        sim.clearRequests();
-        sim.addFault(on("PUT", recordPath, {.kind = Fault::Kind::Delay, .delay = 500ms}));
-        ASSERT_TRUE(logind.emitSignal(signal, true));
-        // The lock goes once kintone has the day's end.
-        ASSERT_TRUE(pollUntil([&] { return logind.inhibitors().isEmpty(); }));
-        EXPECT_FALSE(sim.record(1, id)["end"]["value"].get<std::string>().empty());
-        EXPECT_FALSE(app->delegate.attendWindow()->isVisible());
+    // The deadline first, or the handler's return, with the object gone meanwhile (AppDelegateTest's sleep: without).
+    for (const bool deadlineFirst : {true, false}) {
+        SCOPED_TRACE(deadlineFirst ? "the deadline first" : "the object gone, then the handler's return");
+        const auto maxDelay = deadlineFirst ? 200ms : std::chrono::milliseconds(1h);
+        // The handler waits until the test lets it return.
+        const auto entered = std::make_shared<std::latch>(1), open = std::make_shared<std::latch>(1);
+        // The handler's thread is one the end of the run waits for.
+        WorkerThreads workers;
+        auto events = std::make_unique<PowerEvents>(
+            bus.connection(),
+            [entered, open](std::chrono::steady_clock::time_point) {
+                entered->count_down();
+                open->wait();
+            },
+            workers.starter(), maxDelay);
+        // logind may come up after the application.
+        const LogindMock logind(bus);
+        const auto locked = [&] { return events && events->holdsLock() && logind.inhibitors() == LogindMock::ourLock; };
+        ASSERT_TRUE(pollUntil(locked));
+        // A process started meanwhile would keep an inherited lock, holding up every sleep as long as it runs.
+        ChildProcess child({"/usr/bin/tail", "-f", "/dev/null"});
+        ASSERT_TRUE(child.running());
+        const auto sleeping = std::chrono::steady_clock::now();
+        ASSERT_TRUE(logind.emitSignal("PrepareForSleep", true));
+        ASSERT_TRUE(pollUntil([&] { return events->isHandling() && entered->try_wait(); }));
+        EXPECT_FALSE(workers.waitIdle(0ms)) << "the handler runs on a thread nobody waits for";
 
-        ASSERT_TRUE(logind.emitSignal(signal, false));
-        EXPECT_TRUE(pollUntil([&] { return logind.inhibitors() == LogindMock::ourLock; }));
-        EXPECT_EQ(app->delegate.attendWindow()->isVisible(), showsEmployeeWindow);
-        sim.clearFaults();
-        ASSERT_TRUE(waitSettled(workers));
+        if (deadlineFirst) {
+            EXPECT_TRUE(pollUntil([&] { return logind.inhibitors().isEmpty(); }));
+            EXPECT_GE(std::chrono::steady_clock::now() - sleeping, maxDelay);
+            EXPECT_TRUE(events->isHandling());
+            // The lock taken on waking is not the one the late handler's return releases.
+            ASSERT_TRUE(logind.emitSignal("PrepareForSleep", false));
+            ASSERT_TRUE(pollUntil(locked));
+            open->count_down();
+            ASSERT_TRUE(pollUntil([&] { return !events->isHandling(); }));
+            // (The lock goes with its object: AppDelegateTest's runs each find only their own.)
+            EXPECT_TRUE(locked());
+        } else {
+            // The application quits during the work end: the handler finishes and then lets the machine go.
+            events.reset();
+            EXPECT_EQ(logind.inhibitors(), LogindMock::ourLock);
+            open->count_down();
+            EXPECT_TRUE(pollUntil([&] { return logind.inhibitors().isEmpty(); }));
+            EXPECT_TRUE(workers.waitIdle(deadline));
+        }
     }
 }
 

@@ -5,23 +5,25 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <csignal>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace stampo;
 using namespace stampo::test;
 
 TEST(SingleInstance, LaterLaunchesKnockOnTheRunningOneEvenAfterOneDiedAndGiveUpWhenItCannotBeReached) {
     QTemporaryDir dir;
-    // A killed instance leaves its lock file and socket file behind.
-    QProcess holder;
-    holder.start(STAMPO_INSTANCE_HOLDER, {dir.path()});
-    ASSERT_TRUE(holder.waitForReadyRead(30000));
-    ASSERT_EQ(holder.readLine().trimmed(), "primary");
-    holder.kill();
-    ASSERT_TRUE(holder.waitForFinished(30000));
+    // A killed instance leaves its lock file and socket file behind: a child process that becomes the running one and
+    // ends before its instance is destroyed.
+    const pid_t holder = ::fork();
+    if (holder == 0)
+        ::_exit(SingleInstance(dir.path(), "Stampo.conf").becomePrimary() ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+    ASSERT_EQ(status, 0) << "the child was not the running instance";
 
     SingleInstance running(dir.path(), "Stampo.conf");
     ASSERT_TRUE(running.becomePrimary());
@@ -46,18 +48,14 @@ TEST(SingleInstance, LaterLaunchesKnockOnTheRunningOneEvenAfterOneDiedAndGiveUpW
 }
 
 TEST(PlatformPreference, X11ThenWaylandUnlessTheUserChoseAPlatform) {
-    const QByteArray before = qgetenv("QT_QPA_PLATFORM");
-    const std::pair<const char*, const char*> cases[] = {
-        {nullptr, "xcb;wayland"}, {"", "xcb;wayland"}, {"wayland", "wayland"}};
+    // Unset, as tests/e2e starts stampo on weston, is not chosen either. Each test runs in a process of its own: the
+    // variable is left as the last case sets it.
+    const std::pair<const char*, const char*> cases[] = {{"", "xcb;wayland"}, {"wayland", "wayland"}};
     for (const auto& [chosen, expected] : cases) {
-        if (chosen)
-            qputenv("QT_QPA_PLATFORM", QByteArray(chosen));
-        else
-            qunsetenv("QT_QPA_PLATFORM");
+        qputenv("QT_QPA_PLATFORM", QByteArray(chosen));
         preferX11Platform();
-        EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), expected) << (chosen ? chosen : "unset");
+        EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), expected) << chosen;
     }
-    qputenv("QT_QPA_PLATFORM", before);
 }
 
 TEST(UnixSignals, EachSignalReachesTheEventLoop) {

@@ -26,9 +26,9 @@ using namespace stampo::test;
 
 namespace {
 
-const QString itemPath = QStringLiteral("/StatusNotifierItem");
 const QString itemInterface = QStringLiteral("org.kde.StatusNotifierItem");
 const QString menuInterface = QStringLiteral("com.canonical.dbusmenu");
+const QString watcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
 
 QIcon filled(const QColor& color) {
     QPixmap pixmap(64, 64);
@@ -57,35 +57,12 @@ struct Tray {
 // python-dbusmock serving a panel's StatusNotifierWatcher (support/status_notifier_watcher.py), with or without a host
 // registered; one that `refusesItems` answers each registration with an error. It goes with the object, as the
 // watcher does when its panel quits.
-class Watcher final : public DBusMock {
-public:
+struct Watcher final : DBusMock {
     Watcher(const PrivateBus& bus, bool host, bool refusesItems = false)
-        : DBusMock(bus, false, STAMPO_SNI_WATCHER_TEMPLATE,
-                   QStringLiteral(R"({"host": %1, "refuse": %2})")
-                       .arg(host ? "true" : "false", refusesItems ? "true" : "false"),
-                   interface, "/StatusNotifierWatcher") {}
-
-    // A host registering with the watcher, or leaving it.
-    bool setHost(bool registered) const {
-        if (registered)
-            return succeeds(interface, "RegisterStatusNotifierHost", {"org.kde.StatusNotifierHost-1"});
-        return succeeds("org.freedesktop.DBus.Properties", "Set",
-                        {interface, "IsStatusNotifierHostRegistered", QVariant::fromValue(QDBusVariant(false))}) &&
-               emitSignal(interface, "StatusNotifierHostUnregistered", {}, {});
-    }
-
-private:
-    static inline const QString interface = QStringLiteral("org.kde.StatusNotifierWatcher");
+        : DBusMock(bus, STAMPO_SNI_WATCHER_TEMPLATE,
+                   QString(R"({"host": %1, "refuse": %2})").arg(host).arg(refusesItems), watcherInterface,
+                   "/StatusNotifierWatcher") {}
 };
-
-// Does `change` and waits until the tray has heard again which trays there are.
-bool settle(Tray& tray, const std::function<void()>& change) {
-    bool told = false;
-    const QObject listener; // the connection goes with it
-    QObject::connect(tray.icon.statusNotifierItem(), &StatusNotifierItem::trayChanged, &listener, [&] { told = true; });
-    change();
-    return processEventsUntil([&] { return told; });
-}
 
 // A panel's host on a connection of its own: calls the item and its menu, and hears what they announce.
 class Host final : public QObject {
@@ -102,7 +79,8 @@ public:
 
     // A call to the item, or to its menu where the item says it is, not waited for.
     QDBusPendingCall send(const QString& interface, const QString& method, const QVariantList& arguments) const {
-        const QString path = interface == menuInterface ? property("Menu").value<QDBusObjectPath>().path() : itemPath;
+        const QString path =
+            interface == menuInterface ? property("Menu").value<QDBusObjectPath>().path() : "/StatusNotifierItem";
         QDBusMessage message = QDBusMessage::createMethodCall(m_service, path, interface, method);
         message.setArguments(arguments);
         return m_bus.asyncCall(message);
@@ -122,31 +100,16 @@ public:
         const QVariantList reply = call(menuInterface, "GetLayout", {0, -1, QStringList()});
         return {reply.value(0).toUInt(), qdbus_cast<DBusMenuLayoutItem>(reply.value(1))};
     }
-    // The signals of that name heard since the last forget().
-    QList<QDBusMessage> heard(const QString& name) const { return m_heard.values(name); }
-    void forget() { m_heard.clear(); }
+    // The signals heard, by name.
+    QMultiHash<QString, QDBusMessage> heard;
 
 private slots:
-    void hear(const QDBusMessage& message) { m_heard.insert(message.member(), message); }
+    void hear(const QDBusMessage& message) { heard.insert(message.member(), message); }
 
 private:
     const QString m_name = QStringLiteral("stampo-test-host");
     QDBusConnection m_bus;
     const QString m_service;
-    QMultiHash<QString, QDBusMessage> m_heard;
-};
-
-// A tray whose item a host shows (python-dbusmock serving a panel's StatusNotifierWatcher), and that host.
-class HostedTrayTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(pollUntil([&] { return tray.icon.statusNotifierItem()->isShown(); }));
-    }
-
-    PrivateBus bus;
-    Watcher watcher{bus, true};
-    Tray tray{bus.connection()};
-    Host host{bus, bus.connection().baseService()};
 };
 
 TEST(TrayIconTest, PutsUpTheXEmbedIconOnlyWhileNoHostShowsTheItemAsWatchersAndHostsComeAndGo) {
@@ -157,8 +120,16 @@ TEST(TrayIconTest, PutsUpTheXEmbedIconOnlyWhileNoHostShowsTheItemAsWatchersAndHo
     const Step show = [&] { tray->icon.show(); };
     const Step watcherWithHost = [&] { watcher.emplace(*bus, true); };
     const Step refusingWatcherWithHost = [&] { watcher.emplace(*bus, true, true); };
-    const Step hostRegisters = [&] { EXPECT_TRUE(watcher->setHost(true)); };
-    const Step hostLeaves = [&] { EXPECT_TRUE(watcher->setHost(false)); };
+    const Step hostRegisters = [&] {
+        EXPECT_TRUE(
+            watcher->succeeds(watcherInterface, "RegisterStatusNotifierHost", {"org.kde.StatusNotifierHost-1"}));
+    };
+    const Step hostLeaves = [&] {
+        EXPECT_TRUE(watcher->succeeds("org.freedesktop.DBus.Properties", "Set",
+                                      {watcherInterface, "IsStatusNotifierHostRegistered",
+                                       QVariant::fromValue(QDBusVariant(false))}) &&
+                    watcher->emitSignal(watcherInterface, "StatusNotifierHostUnregistered", {}, {}));
+    };
     const Step watcherQuits = [&] { watcher.reset(); };
     // Each run from its watcher at the start, if any, and whether its host is registered; then each step, and whether
     // the XEmbed icon is visible after it (none: never made). The item is shown exactly while that icon is not.
@@ -177,7 +148,13 @@ TEST(TrayIconTest, PutsUpTheXEmbedIconOnlyWhileNoHostShowsTheItemAsWatchersAndHo
         tray.emplace(bus->connection(), false);
         for (std::size_t i = 0; i < steps.size(); ++i) {
             SCOPED_TRACE(testing::Message() << "run " << &run - runs << ", step " << i);
-            ASSERT_TRUE(settle(*tray, steps[i].first));
+            // Each step is done once the tray has heard again which trays there are.
+            bool told = false;
+            const QObject listener; // the connection goes with it
+            QObject::connect(tray->icon.statusNotifierItem(), &StatusNotifierItem::trayChanged, &listener,
+                             [&] { told = true; });
+            steps[i].first();
+            ASSERT_TRUE(processEventsUntil([&] { return told; }));
             const QSystemTrayIcon* const xembed = tray->icon.xembedIcon();
             EXPECT_EQ(xembed ? std::optional(xembed->isVisible()) : std::nullopt, steps[i].second);
             EXPECT_EQ(tray->icon.statusNotifierItem()->isShown(), !steps[i].second.value_or(false));
@@ -185,78 +162,33 @@ TEST(TrayIconTest, PutsUpTheXEmbedIconOnlyWhileNoHostShowsTheItemAsWatchersAndHo
     }
 }
 
-TEST_F(HostedTrayTest, EitherTrayShowsTheToolTipAndIconAfterEachChangeAndHostsHearOfIt) {
-    Tray xembedTray(QDBusConnection("no session bus"));
-    ASSERT_TRUE(pollUntil([&] { return xembedTray.icon.xembedIcon(); }));
-    const QSystemTrayIcon& xembed = *xembedTray.icon.xembedIcon();
-    EXPECT_EQ(xembed.contextMenu(), &xembedTray.menu) << "a right click opens the menu";
-    const QColor dark(0x12, 0x34, 0x56);
-    struct Case {
-        std::function<void(Tray&)> change;
-        QStringList announced;
-        QString toolTip;
-        QColor color;
-        bool workEndEnabled;
-    };
-    const Case cases[] = {
-        {[](Tray&) {}, {}, "Stampo", Qt::blue, true},
-        {[](Tray& t) { t.icon.setToolTip("勤務中"); }, {"NewTitle", "NewToolTip"}, "勤務中", Qt::blue, true},
-        {[&](Tray& t) { t.icon.setIcon(filled(dark)); }, {"NewIcon"}, "勤務中", dark, true},
-        {[](Tray& t) { t.menu.actions().at(1)->setEnabled(false); }, {"ItemsPropertiesUpdated"}, "勤務中", dark, false},
-        {[](Tray& t) { t.menu.actions().at(1)->setEnabled(true); }, {"ItemsPropertiesUpdated"}, "勤務中", dark, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        host.forget();
-        c.change(tray);
-        c.change(xembedTray);
-        EXPECT_EQ(xembed.toolTip(), c.toolTip);
-        EXPECT_EQ(xembed.icon().pixmap(16).toImage().pixel(0, 0), c.color.rgba());
-        for (const QString& name : c.announced)
-            EXPECT_TRUE(processEventsUntil([&] { return !host.heard(name).isEmpty(); })) << name.toStdString();
+// A tray whose item a host shows (python-dbusmock serving a panel's StatusNotifierWatcher), walked through by that
+// host.
+TEST(HostedTrayTest, OpensOurMenuWhereAskedTriggersAClickedEntryOnceAnsweredAndShowsAndAnnouncesEachChange) {
+    PrivateBus bus;
+    const Watcher watcher(bus, true);
+    Tray tray(bus.connection());
+    Host host(bus, bus.connection().baseService());
+    ASSERT_TRUE(pollUntil([&] { return tray.icon.statusNotifierItem()->isShown(); }));
 
-        EXPECT_EQ(host.property("Title").toString(), c.toolTip);
-        EXPECT_EQ(qdbus_cast<StatusNotifierToolTip>(host.property("ToolTip")).title, c.toolTip);
-        std::vector<int> sizes;
-        for (const StatusNotifierPixmap& pixmap :
-             qdbus_cast<QList<StatusNotifierPixmap>>(host.property("IconPixmap"))) {
-            sizes.push_back(pixmap.width);
-            ASSERT_TRUE(pixmap.height == pixmap.width && pixmap.argb.size() == pixmap.width * pixmap.height * 4);
-            // Alpha, red, green, blue in this order, whatever the machine's byte order.
-            EXPECT_EQ(qFromBigEndian<quint32>(pixmap.argb.constData()), c.color.rgba());
-        }
-        EXPECT_EQ(sizes, std::vector<int>({16, 22, 32, 64}));
-
-        // What a host that applies what was announced ends up with: the menu as it is now.
-        const QList<DBusMenuLayoutItem> entries = host.layout().second.children;
-        ASSERT_EQ(entries.size(), 3);
-        EXPECT_EQ(entries.at(1).properties.value("enabled").toBool(), c.workEndEnabled);
-        for (const QDBusMessage& updated : host.heard("ItemsPropertiesUpdated")) {
-            for (const DBusMenuItemProperties& item :
-                 qdbus_cast<QList<DBusMenuItemProperties>>(updated.arguments().value(0)))
-                EXPECT_EQ(std::pair(item.id, item.properties), std::pair(entries.at(1).id, entries.at(1).properties));
-        }
+    // A host that draws no menu has ours open where it says.
+    const std::pair<const char*, QPoint> openings[] = {{"Activate", {100, 120}}, {"ContextMenu", {300, 200}}};
+    for (const auto& [method, at] : openings) {
+        SCOPED_TRACE(method);
+        host.call(itemInterface, method, {at.x(), at.y()});
+        ASSERT_TRUE(processEventsUntil([&] { return tray.menu.isVisible(); }));
+        EXPECT_LE((tray.menu.pos() - at).manhattanLength(), 4);
+        tray.menu.hide();
     }
 
-    // An entry added is announced with the menu's new revision; dbusmenu takes "_" for the mnemonic marker.
-    const uint revision = host.layout().first;
-    host.forget();
-    tray.menu.addAction("休憩_開始");
-    ASSERT_TRUE(processEventsUntil([&] { return !host.heard("LayoutUpdated").isEmpty(); }));
-    const auto [added, root] = host.layout();
-    EXPECT_GT(added, revision);
-    EXPECT_EQ(host.heard("LayoutUpdated").first().arguments().value(0).toUInt(), added);
-    EXPECT_EQ(root.children.value(3).properties.value("label").toString(), "休憩__開始");
-}
-
-TEST_F(HostedTrayTest, AClickTriggersItsEntryOnceAndOnlyOnceTheHostHasItsAnswer) {
-    const DBusMenuLayoutItem root = host.layout().second;
-    ASSERT_EQ(root.children.size(), 3);
-    const std::tuple<const char*, int, const char*> cases[] = {
+    // A click triggers its entry once, and only once the host has its answer.
+    const QList<DBusMenuLayoutItem> shown = host.layout().second.children;
+    ASSERT_EQ(shown.size(), 3);
+    const std::tuple<const char*, int, const char*> events[] = {
         {"Event", 0, "clicked"}, {"EventGroup", 2, "clicked"}, {"Event", 1, "hovered"}, {"EventGroup", -1, "clicked"}};
-    for (const auto& [method, entry, event] : cases) {
+    for (const auto& [method, entry, event] : events) {
         SCOPED_TRACE(testing::Message() << method << " " << entry << " " << event);
-        const int id = entry < 0 ? 99 : root.children.at(entry).id; // an unknown one when -1
+        const int id = entry < 0 ? 99 : shown.at(entry).id; // an unknown one when -1
         const QDBusVariant data(0);
         const bool group = std::string_view(method) == "EventGroup";
         // The watcher's signal wakes the event loop when the answer comes.
@@ -279,17 +211,68 @@ TEST_F(HostedTrayTest, AClickTriggersItsEntryOnceAndOnlyOnceTheHostHasItsAnswer)
             EXPECT_EQ(QDBusReply<QList<int>>(call.reply()).value(), entry < 0 ? QList<int>{id} : QList<int>());
         }
     }
-}
 
-TEST_F(HostedTrayTest, AHostThatDrawsNoMenuHasOursOpenWhereItSays) {
-    const std::pair<const char*, QPoint> cases[] = {{"Activate", {100, 120}}, {"ContextMenu", {300, 200}}};
-    for (const auto& [method, at] : cases) {
-        SCOPED_TRACE(method);
-        host.call(itemInterface, method, {at.x(), at.y()});
-        ASSERT_TRUE(processEventsUntil([&] { return tray.menu.isVisible(); }));
-        EXPECT_LE((tray.menu.pos() - at).manhattanLength(), 4);
-        tray.menu.hide();
+    // Either tray shows the tool tip and icon after each change, and hosts hear of it.
+    Tray xembedTray(QDBusConnection("no session bus"));
+    ASSERT_TRUE(pollUntil([&] { return xembedTray.icon.xembedIcon(); }));
+    const QSystemTrayIcon& xembed = *xembedTray.icon.xembedIcon();
+    EXPECT_EQ(xembed.contextMenu(), &xembedTray.menu) << "a right click opens the menu";
+    const QColor dark(0x12, 0x34, 0x56);
+    struct Case {
+        std::function<void(Tray&)> change;
+        QStringList announced;
+        QString toolTip;
+        QColor color;
+        bool workEndEnabled;
+    };
+    const Case changes[] = {
+        {[](Tray&) {}, {}, "Stampo", Qt::blue, true},
+        {[](Tray& t) { t.icon.setToolTip("勤務中"); }, {"NewTitle", "NewToolTip"}, "勤務中", Qt::blue, true},
+        {[&](Tray& t) { t.icon.setIcon(filled(dark)); }, {"NewIcon"}, "勤務中", dark, true},
+        {[](Tray& t) { t.menu.actions().at(1)->setEnabled(false); }, {"ItemsPropertiesUpdated"}, "勤務中", dark, false},
+    };
+    for (const Case& c : changes) {
+        SCOPED_TRACE(&c - changes);
+        host.heard.clear();
+        c.change(tray);
+        c.change(xembedTray);
+        EXPECT_EQ(xembed.toolTip(), c.toolTip);
+        EXPECT_EQ(xembed.icon().pixmap(16).toImage().pixel(0, 0), c.color.rgba());
+        for (const QString& name : c.announced)
+            EXPECT_TRUE(processEventsUntil([&] { return host.heard.contains(name); })) << name.toStdString();
+
+        EXPECT_EQ(host.property("Title").toString(), c.toolTip);
+        EXPECT_EQ(qdbus_cast<StatusNotifierToolTip>(host.property("ToolTip")).title, c.toolTip);
+        std::vector<int> sizes;
+        for (const StatusNotifierPixmap& pixmap :
+             qdbus_cast<QList<StatusNotifierPixmap>>(host.property("IconPixmap"))) {
+            sizes.push_back(pixmap.width);
+            ASSERT_TRUE(pixmap.height == pixmap.width && pixmap.argb.size() == pixmap.width * pixmap.height * 4);
+            // Alpha, red, green, blue in this order, whatever the machine's byte order.
+            EXPECT_EQ(qFromBigEndian<quint32>(pixmap.argb.constData()), c.color.rgba());
+        }
+        EXPECT_EQ(sizes, std::vector<int>({16, 22, 32, 64}));
+
+        // What a host that applies what was announced ends up with: the menu as it is now.
+        const QList<DBusMenuLayoutItem> entries = host.layout().second.children;
+        ASSERT_EQ(entries.size(), 3);
+        EXPECT_EQ(entries.at(1).properties.value("enabled").toBool(), c.workEndEnabled);
+        for (const QDBusMessage& updated : host.heard.values("ItemsPropertiesUpdated")) {
+            for (const DBusMenuItemProperties& item :
+                 qdbus_cast<QList<DBusMenuItemProperties>>(updated.arguments().value(0)))
+                EXPECT_EQ(std::pair(item.id, item.properties), std::pair(entries.at(1).id, entries.at(1).properties));
+        }
     }
+
+    // An entry added is announced with the menu's new revision; dbusmenu takes "_" for the mnemonic marker.
+    const uint revision = host.layout().first;
+    host.heard.clear();
+    tray.menu.addAction("休憩_開始");
+    ASSERT_TRUE(processEventsUntil([&] { return host.heard.contains("LayoutUpdated"); }));
+    const auto [added, root] = host.layout();
+    EXPECT_GT(added, revision);
+    EXPECT_EQ(host.heard.value("LayoutUpdated").arguments().value(0).toUInt(), added);
+    EXPECT_EQ(root.children.value(3).properties.value("label").toString(), "休憩__開始");
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QProcess>
-#include <QTimer>
 #include <QUuid>
 
 #include <csignal>
@@ -53,14 +52,13 @@ public:
         while (m_daemon.running() && !m_daemon.canReadLine() && m_daemon.waitForReadyRead(30000)) {
         }
         m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-        m_connection = QDBusConnection::connectToBus(m_address, m_name);
-        if (!m_connection.isConnected())
+        if (!QDBusConnection::connectToBus(m_address, m_name).isConnected())
             ADD_FAILURE() << "no private D-Bus daemon";
     }
     ~PrivateBus() { QDBusConnection::disconnectFromBus(m_name); }
 
     const QString& address() const { return m_address; }
-    QDBusConnection connection() const { return m_connection; }
+    QDBusConnection connection() const { return QDBusConnection(m_name); }
 
 private:
     ChildProcess m_daemon{{"/usr/bin/dbus-daemon", "--config-file=/usr/share/dbus-1/session.conf",
@@ -69,29 +67,25 @@ private:
                           true};
     const QString m_name = QUuid::createUuid().toString(); // the connection's name in this process
     QString m_address;
-    QDBusConnection m_connection{QString()};
 };
 
-// python-dbusmock serving `service` at `path` from `template` (with its JSON `parameters`) on a private bus, as the
-// system bus or the session bus, once it owns `service`. It goes away with the object, as a service does when its
-// process ends.
+// python-dbusmock serving `service` at `path` from `templateName` (with its JSON `parameters`) on a private bus, as the
+// bus the template is for (system or session), once it owns `service`. It goes away with the object, as a service does
+// when its process ends.
 class DBusMock {
 public:
-    DBusMock(const PrivateBus& bus, bool systemBus, const QString& templateName, const QString& parameters,
-             QString service, QString path)
+    DBusMock(const PrivateBus& bus, const QString& templateName, const QString& parameters, QString service,
+             QString path)
         : m_bus(bus.connection())
         , m_service(std::move(service))
         , m_path(std::move(path))
-        , m_process(QStringList{"/usr/bin/python3", "-m", "dbusmock", systemBus ? "--system" : "--session",
-                                "--template", templateName} +
-                        (parameters.isEmpty() ? QStringList() : QStringList{"--parameters", parameters}),
-                    {(systemBus ? "DBUS_SYSTEM_BUS_ADDRESS=" : "DBUS_SESSION_BUS_ADDRESS=") + bus.address()}) {
+        , m_process({"/usr/bin/python3", "-m", "dbusmock", "--template", templateName, "--parameters", parameters},
+                    {"DBUS_SYSTEM_BUS_ADDRESS=" + bus.address(), "DBUS_SESSION_BUS_ADDRESS=" + bus.address()}) {
         const auto serves = [this] { return m_bus.isConnected() && m_bus.interface()->isServiceRegistered(m_service); };
         if (!pollUntil([&] { return !m_process.running() || serves(); }) || !serves())
             ADD_FAILURE() << "python-dbusmock does not serve " << m_service.toStdString();
     }
 
-protected:
     QDBusMessage call(const QString& interface, const QString& method, const QVariantList& arguments = {}) const {
         QDBusMessage message = QDBusMessage::createMethodCall(m_service, m_path, interface, method);
         message.setArguments(arguments);
@@ -117,7 +111,7 @@ private:
 class LogindMock final : public DBusMock {
 public:
     explicit LogindMock(const PrivateBus& bus)
-        : DBusMock(bus, true, "logind", {}, "org.freedesktop.login1", "/org/freedesktop/login1") {}
+        : DBusMock(bus, "logind", "{}", "org.freedesktop.login1", "/org/freedesktop/login1") {}
 
     // The lock Stampo takes, as inhibitors() lists it.
     static inline const QList<QStringList> ourLock{{"sleep:shutdown", "Stampo", "勤務終了を送信しています", "delay"}};
@@ -126,16 +120,13 @@ public:
     QList<QStringList> inhibitors() const {
         QList<QStringList> list;
         const auto argument = call(manager, "ListInhibitors").arguments().value(0).value<QDBusArgument>();
-        argument.beginArray();
-        while (!argument.atEnd()) {
-            QString what, who, why, mode;
+        for (argument.beginArray(); !argument.atEnd(); argument.endStructure()) {
+            QStringList lock(4);
             uint user = 0, process = 0;
             argument.beginStructure();
-            argument >> what >> who >> why >> mode >> user >> process;
-            argument.endStructure();
-            list << QStringList{what, who, why, mode};
+            argument >> lock[0] >> lock[1] >> lock[2] >> lock[3] >> user >> process;
+            list << lock;
         }
-        argument.endArray();
         return list;
     }
 
