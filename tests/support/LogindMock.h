@@ -127,6 +127,7 @@ public:
             argument >> lock[0] >> lock[1] >> lock[2] >> lock[3] >> user >> process;
             list << lock;
         }
+        argument.endArray();
         return list;
     }
 
